@@ -1,0 +1,8 @@
+// Entry point of the language chooser.
+#include "language_chooser.h"
+#include "system.h"
+
+int main(int argc, char** argv) {
+  record_program_arguments(argc, argv);
+  return run_language_chooser();
+}

@@ -1,0 +1,51 @@
+// The file primitive of each backend, under the portable file services
+// (settings reader, numbered files, pack reader). One move-only owner of an
+// open file; closes it on destruction.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+class platform_file {
+ public:
+  enum class mode {
+    read_share_read,   // read; others may read but not write (settings)
+    read_share_all,    // read; others may read and write (numbered files)
+    create_truncate,   // create or empty for writing; others may read
+    open_truncate,     // open an existing file for writing, truncated, attributes kept
+  };
+
+  platform_file() = default;
+  ~platform_file();
+  platform_file(platform_file&& other) noexcept;
+  platform_file& operator=(platform_file&& other) noexcept;
+  platform_file(const platform_file&) = delete;
+  platform_file& operator=(const platform_file&) = delete;
+
+  // An invalid file when path cannot be opened in that mode (a folder is
+  // never opened as a file).
+  static platform_file open(const std::string& path, mode how);
+
+  bool valid() const { return handle_ != invalid; }
+
+  // Reads up to size bytes at the file position; the number read, 0 at the
+  // end of the file or on an error.
+  std::size_t read(void* buffer, std::size_t size);
+
+  // Writes all bytes at the file position; false on an error.
+  bool write(const void* data, std::size_t size);
+
+  // Size in bytes, -1 on an error.
+  std::int64_t size() const;
+
+  // Moves the file position to offset from the start; false on an error.
+  bool seek(std::int64_t offset);
+
+  void close();
+
+ private:
+  static constexpr std::intptr_t invalid = -1;  // INVALID_HANDLE_VALUE and a closed fd
+  explicit platform_file(std::intptr_t handle) : handle_(handle) {}
+  std::intptr_t handle_ = invalid;
+};

@@ -1,0 +1,133 @@
+// The headless toolkit's window onto its in-memory objects, for tests: read
+// any window, control, status bar, font or image back, inject the user's
+// actions, and read the recorded message boxes. Thread-safe.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "toolkit.h"
+
+namespace headless {
+
+struct rect {
+  int x = 0, y = 0, width = 0, height = 0;
+};
+
+enum class control_kind { text, frame, progress_bar, image, image_button, icon_list, link };
+
+struct list_item {
+  std::string text;  // whole item text (columns separated by line feeds)
+  ui_handle icon = 0;
+  bool selected = false;
+};
+
+struct window_info {
+  int number = -1;
+  ui_handle handle = 0;
+  rect outer;           // screen position and outer size
+  int inner_width = 0;  // client area
+  int inner_height = 0;
+  unsigned flags = 0;   // as given to open_window
+  unsigned style = 0;   // style bits the window got (title bar added when none)
+  std::string title;
+  bool visible = false;
+  bool topmost = false;
+  int background = -1;  // -1: the system's button face
+};
+
+struct control_info {
+  int number = -1;
+  int window = -1;
+  ui_handle handle = 0;
+  control_kind kind = control_kind::text;
+  rect where;
+  int flags = 0;
+  std::string text;
+  int state = 0;  // progress position
+  int minimum = 0, maximum = 0;
+  bool enabled = true;
+  bool visible = true;
+  ui_handle font = 0;
+  ui_handle image = 0;
+  int hover_colour = 0;
+  int view_mode = 3;  // icon list
+  std::vector<list_item> items;
+  std::vector<std::string> columns;  // icon list column titles
+  int creation_index = 0;            // creation order, for focus navigation
+};
+
+struct status_bar_info {
+  int number = -1;
+  int window = -1;
+  std::vector<int> field_ends;
+  std::vector<std::string> texts;
+  std::vector<int> text_flags;
+};
+
+struct font_info {
+  std::string face;
+  int height = 0;  // character height in pixels
+  int weight = 400;
+  bool italic = false, underline = false, strikeout = false, high_quality = false;
+};
+
+struct image_info {
+  int width = 0, height = 0;
+  bool icon = false;  // an icon rather than a bitmap
+};
+
+// What the window hook answered when asked to colour a control.
+struct colour_answer {
+  bool hooked = false;  // false: the hook returned the marker (default colours)
+  int text_colour = 0;
+  bool opaque = false;
+  int background_colour = 0;
+  int brush_colour = -1;  // colour of the returned brush; -1 for the hollow brush
+};
+
+struct message_record {
+  std::string title, text;
+  int flags = 0;
+};
+
+// Screen size for centring; 1024 x 768 unless set. Dots per inch: 96.
+void set_screen_size(int width, int height);
+// Outer size added to the inner area by a window with a title bar.
+constexpr int frame_width = 6;
+constexpr int frame_height = 29;
+
+std::optional<window_info> window(int number);
+std::optional<control_info> control(int number);
+std::optional<status_bar_info> status_bar(int number);
+std::optional<font_info> font(ui_handle handle);
+std::optional<image_info> image(ui_handle handle);
+
+// User actions. Each posts what the platform would: a close request (16), or
+// a control event (13100) for a control that raises one and is enabled and
+// visible. select_item selects one item (-1: none) and posts the event.
+void request_close(int window);
+bool click(int control);
+bool select_item(int control, int index);
+// Focus navigation as Tab / Shift+Tab would move it; the focused control.
+void press_tab(bool backwards);
+int focused_control();
+
+// Asks the installed window hook how to colour a control, as the platform
+// would when it paints it.
+colour_answer paint_colours(int control);
+
+// Message boxes shown so far (the backend answers each with 1 at once).
+std::vector<message_record> message_boxes();
+
+// Polls until the condition holds or the time is up; true when it held.
+bool wait_until(const std::function<bool()>& condition,
+                std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+// Frees every object and forgets events, hook and message boxes.
+void reset();
+
+}  // namespace headless

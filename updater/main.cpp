@@ -1,0 +1,8 @@
+// Entry point of the update client.
+#include "system.h"
+#include "update_client.h"
+
+int main(int argc, char** argv) {
+  record_program_arguments(argc, argv);
+  return run_update_client();
+}
