@@ -1,0 +1,105 @@
+// The file primitive on POSIX.
+//
+// POSIX cannot express the Windows sharing modes: a file opened "others may
+// read but not write" is not protected from writers here. Nothing in the
+// programs relies on that protection; it only keeps other programs from
+// changing a file while it is read.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform_file.h"
+
+#include "posix/posix_path.h"
+
+namespace {
+int open_mode(platform_file::mode how) {
+  switch (how) {
+    case platform_file::mode::read_share_read:
+    case platform_file::mode::read_share_all:
+      return O_RDONLY;
+    case platform_file::mode::create_truncate:
+      return O_WRONLY | O_CREAT | O_TRUNC;
+    case platform_file::mode::open_truncate:
+      return O_WRONLY | O_TRUNC;
+  }
+  return O_RDONLY;
+}
+}  // namespace
+
+platform_file::~platform_file() { close(); }
+
+platform_file::platform_file(platform_file&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = invalid;
+}
+
+platform_file& platform_file::operator=(platform_file&& other) noexcept {
+  if (this != &other) {
+    close();
+    handle_ = other.handle_;
+    other.handle_ = invalid;
+  }
+  return *this;
+}
+
+platform_file platform_file::open(const std::string& path, mode how) {
+  if (path.empty()) return {};
+  const std::string native = posix_path(path);
+  int fd;
+  do {
+    fd = ::open(native.c_str(), open_mode(how) | O_CLOEXEC, 0644);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return {};
+  struct stat info;
+  // A folder can be opened read-only on POSIX; Windows refuses it.
+  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    ::close(fd);
+    return {};
+  }
+  return platform_file(fd);
+}
+
+std::size_t platform_file::read(void* buffer, std::size_t size) {
+  if (!valid() || size == 0) return 0;
+  for (;;) {
+    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return 0;
+  }
+}
+
+bool platform_file::write(const void* data, std::size_t size) {
+  if (!valid()) return false;
+  const char* bytes = static_cast<const char*>(data);
+  while (size > 0) {
+    const ssize_t put = ::write(static_cast<int>(handle_), bytes, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+std::int64_t platform_file::size() const {
+  struct stat info;
+  if (!valid() || fstat(static_cast<int>(handle_), &info) != 0) return -1;
+  return static_cast<std::int64_t>(info.st_size);
+}
+
+bool platform_file::seek(std::int64_t offset) {
+  if (!valid() || offset < 0) return false;
+  return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+void platform_file::close() {
+  if (valid()) {
+    ::close(static_cast<int>(handle_));
+    handle_ = invalid;
+  }
+}
