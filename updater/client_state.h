@@ -1,0 +1,37 @@
+// Process-wide state of the update client, shared by its start-up, the
+// progress window, the update check and the download.
+//
+// Plain data without locks: every text is written before the threads that
+// read it start (or, for download_url, before the update button that leads
+// to its reader is enabled); the two flags are atomics.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <string>
+
+// Written by the start-up (fixed values and the first program parameter).
+extern std::string module_check_url;  // "http://" host "/tessarin/version_module_update.php"
+extern std::string update_check_url;  // "http://" host "/tessarin/update.php"
+extern std::string module_version;    // "1.00"
+extern std::string auto_mode;         // "auto" or empty
+extern std::string language_name;     // first line of "langue.ini"
+
+// The message catalogue: slots 0 to 16, entries 1 to 15 used.
+constexpr int catalogue_slots = 17;
+extern std::array<std::string, catalogue_slots> message_catalogue;
+
+// Written by the definitions version probe.
+extern std::string definitions_version;
+extern std::string definitions_date;
+
+// Written by the update check before it enables the update button.
+extern std::string download_url;
+
+// 1 lets the progress animation end after its current sweep.
+extern std::atomic<int> animation_stop;
+// Set by the main loop on a close request for the progress window.
+extern std::atomic<int> quit_requested;
+
+// Entry n of the message catalogue; the empty text outside 0..16.
+const std::string& catalogue_entry(int n);
