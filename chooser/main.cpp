@@ -4,5 +4,5 @@
 
 int main(int argc, char** argv) {
   record_program_arguments(argc, argv);
-  return run_language_chooser();
+  run_language_chooser();
 }

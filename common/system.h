@@ -33,6 +33,11 @@ void set_command_line(const std::string& command_line);
 // are put in double quotes) and records it. Windows ignores it.
 void record_program_arguments(int argc, char** argv);
 
+// The current folder with backslash separators, as the platform gives it:
+// only a root ends with a backslash (C:\ on Windows, \ on POSIX). The empty
+// text when it cannot be read or is longer than 254 characters.
+std::string current_folder();
+
 // Run flags.
 constexpr int run_wait = 1;    // wait until the started process has ended
 constexpr int run_hidden = 2;  // start it hidden
