@@ -122,6 +122,8 @@ colour_answer paint_colours(int control);
 
 // Message boxes shown so far (the backend answers each with 1 at once).
 std::vector<message_record> message_boxes();
+// Called by the POSIX message_box to add a box to that record.
+void record_message_box(const std::string& title, const std::string& text, int flags);
 
 // Polls until the condition holds or the time is up; true when it held.
 bool wait_until(const std::function<bool()>& condition,

@@ -1,0 +1,938 @@
+// The headless toolkit: every window, control, status bar, font and image is
+// an in-memory record; events come from a queue that the test injects into.
+// One mutex guards all of it, so the operations that worker threads may call
+// are safe from any thread. The window hook is never called with the mutex
+// held, because hooks call back into the toolkit.
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "posix/headless.h"
+#include "toolkit.h"
+#include "toolkit_core.h"
+
+namespace {
+
+// Platform message numbers through which events reach the hook.
+constexpr unsigned message_close = 16;
+constexpr unsigned message_command = 273;
+constexpr unsigned message_notify = 78;
+
+constexpr int default_screen_width = 1024;
+constexpr int default_screen_height = 768;
+constexpr int dots_per_inch = 96;
+
+// Style bits that decide the outer frame.
+constexpr unsigned style_caption = 0x00C00000;
+constexpr unsigned style_border = 0x00800000;
+constexpr unsigned style_dialog_frame = 0x00400000;
+constexpr unsigned style_thick_frame = 0x00040000;
+constexpr int caption_height = headless::frame_height - headless::frame_width;
+
+constexpr ui_handle hollow_brush_handle = 0x10;
+
+struct font_record {
+  ui_handle handle = 0;
+  headless::font_info info;
+};
+
+struct image_record {
+  ui_handle handle = 0;
+  headless::image_info info;
+};
+
+struct device_context {
+  int text_colour = colour_black;
+  bool opaque = true;
+  int background_colour = colour_white;
+};
+
+struct queued_event {
+  int code = 0;
+  int window = -1;
+  int control = -1;
+  unsigned message = 0;
+  ui_handle window_handle = 0;
+  ui_handle control_handle = 0;
+};
+
+struct toolkit_state {
+  std::mutex mutex;
+  std::condition_variable queued;
+
+  object_table<headless::window_info> windows;
+  object_table<headless::control_info> controls;
+  object_table<headless::status_bar_info> status_bars;
+  object_table<font_record> fonts;
+  object_table<image_record> images;
+
+  // The icon lists' shared storage: copies of the images added to them.
+  std::map<ui_handle, headless::image_info> list_icons;
+  std::map<ui_handle, int> brushes;
+  std::map<ui_handle, device_context> device_contexts;
+  std::deque<queued_event> events;
+  std::vector<headless::message_record> boxes;
+
+  ui_handle next_handle = 0x1000;
+  ui_handle control_parent = 0;
+  ui_handle default_font = 0;
+  ui_handle current_image = 0;
+  window_hook hook = nullptr;
+  int last_code = 0, last_window = -1, last_control = -1;
+  int screen_width = default_screen_width, screen_height = default_screen_height;
+  int focus = -1;
+  int active_window = -1;
+  int creations = 0;
+  int last_status_bar = -1;
+
+  ui_handle new_handle() {
+    next_handle += 0x10;
+    return next_handle;
+  }
+
+  int window_number(ui_handle handle) const {
+    if (!handle) return -1;
+    return windows.find_number([&](const headless::window_info& w) { return w.handle == handle; });
+  }
+
+  void push(const queued_event& event) {
+    events.push_back(event);
+    queued.notify_all();
+  }
+
+  void remove_window(int number) {
+    std::unique_ptr<headless::window_info> window = windows.take(number);
+    if (!window) return;
+    std::vector<int> doomed;
+    controls.for_each([&](int n, const headless::control_info& c) {
+      if (c.window == number) doomed.push_back(n);
+    });
+    for (int n : doomed) remove_control(n);
+    doomed.clear();
+    status_bars.for_each([&](int n, const headless::status_bar_info& s) {
+      if (s.window == number) doomed.push_back(n);
+    });
+    for (int n : doomed) status_bars.take(n);
+    if (control_parent == window->handle) control_parent = 0;
+    if (active_window == number) active_window = -1;
+  }
+
+  void remove_control(int number) {
+    std::unique_ptr<headless::control_info> control = controls.take(number);
+    if (!control) return;
+    for (const auto& item : control->items) list_icons.erase(item.icon);
+    if (focus == number) focus = -1;
+  }
+
+  void remove_image(int number) {
+    std::unique_ptr<image_record> image = images.take(number);
+    if (image && current_image == image->handle) current_image = 0;
+  }
+
+  void remove_font(int number) {
+    std::unique_ptr<font_record> font = fonts.take(number);
+    if (font && default_font == font->handle) default_font = 0;
+  }
+
+  // A valid number for a new object whose old object (if any) is gone.
+  template <class T, class Remove>
+  int prepare(object_table<T>& table, int number, Remove remove) {
+    if (number != -1) {
+      if (number < 0 || number > max_object_number) return -1;
+      remove(number);
+    }
+    return table.claim(number);
+  }
+
+  void clear() {
+    windows.take_all();
+    controls.take_all();
+    status_bars.take_all();
+    fonts.take_all();
+    images.take_all();
+    list_icons.clear();
+    brushes.clear();
+    device_contexts.clear();
+    events.clear();
+    boxes.clear();
+    control_parent = default_font = current_image = 0;
+    hook = nullptr;
+    last_code = 0, last_window = -1, last_control = -1;
+    screen_width = default_screen_width, screen_height = default_screen_height;
+    focus = active_window = last_status_bar = -1;
+    creations = 0;
+  }
+};
+
+// Never destroyed: worker threads that are never joined may still call in
+// while the process ends.
+toolkit_state& state() {
+  static toolkit_state* s = new toolkit_state;
+  return *s;
+}
+
+using lock = std::lock_guard<std::mutex>;
+
+// The result of a creating operation: the new identifier for -1, else the
+// handle.
+ui_handle creation_result(int requested, int number, ui_handle handle) {
+  return requested == -1 ? static_cast<ui_handle>(number) : handle;
+}
+
+ui_handle add_control(int number, headless::control_kind kind, int x, int y, int width,
+                      int height, const std::string& text, int flags,
+                      void (*fill)(headless::control_info&, const void*), const void* extra) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const int window = s.window_number(s.control_parent);
+  if (window < 0) return 0;
+  const int n = s.prepare(s.controls, number, [&](int old) { s.remove_control(old); });
+  if (n < 0) return 0;
+  auto control = std::make_unique<headless::control_info>();
+  control->number = n;
+  control->window = window;
+  control->handle = s.new_handle();
+  control->kind = kind;
+  control->where = {x, y, std::max(width, 0), std::max(height, 0)};
+  control->flags = flags;
+  control->text = text;
+  control->font = s.default_font;
+  control->creation_index = ++s.creations;
+  if (fill) fill(*control, extra);
+  const ui_handle handle = control->handle;
+  s.controls.put(n, std::move(control));
+  return creation_result(number, n, handle);
+}
+
+bool raises_events(headless::control_kind kind) {
+  using headless::control_kind;
+  return kind == control_kind::image || kind == control_kind::image_button ||
+         kind == control_kind::link || kind == control_kind::icon_list;
+}
+
+bool accepts_focus(headless::control_kind kind) {
+  return kind == headless::control_kind::image_button ||
+         kind == headless::control_kind::icon_list;
+}
+
+queued_event control_event(toolkit_state& s, const headless::control_info& c) {
+  queued_event e;
+  e.code = event_control_used;
+  e.window = c.window;
+  e.control = c.number;
+  e.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
+  if (const headless::window_info* w = s.windows.find(c.window)) e.window_handle = w->handle;
+  e.control_handle = c.handle;
+  return e;
+}
+
+}  // namespace
+
+// ---- Windows ----------------------------------------------------------------
+
+ui_handle open_window(int number, int x, int y, int width, int height, unsigned flags,
+                      const std::string& title) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const int n = s.prepare(s.windows, number, [&](int old) { s.remove_window(old); });
+  if (n < 0) return 0;
+  auto window = std::make_unique<headless::window_info>();
+  window->number = n;
+  window->handle = s.new_handle();
+  window->flags = flags;
+  window->style = window_style_bits(flags);
+  window->inner_width = std::max(width, 0);
+  window->inner_height = std::max(height, 0);
+  int frame_x = 0, frame_y = 0;
+  if (window->style & (style_dialog_frame | style_thick_frame)) {
+    frame_x = frame_y = headless::frame_width;
+  } else if (window->style & style_border) {
+    frame_x = frame_y = 2;
+  }
+  if ((window->style & style_caption) == style_caption) frame_y += caption_height;
+  window->outer = {x, y, window->inner_width + frame_x, window->inner_height + frame_y};
+  if (flags & window_centred) {
+    window->outer.x = centred_position(s.screen_width, window->outer.width);
+    window->outer.y = centred_position(s.screen_height, window->outer.height);
+  }
+  window->title = title;
+  window->visible = !(flags & window_hidden);
+  if (window->visible) s.active_window = n;
+  const ui_handle handle = window->handle;
+  s.windows.put(n, std::move(window));
+  return creation_result(number, n, handle);
+}
+
+ui_handle window_handle(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const headless::window_info* w = s.windows.find(number);
+  return w ? w->handle : 0;
+}
+
+void show_window(int number, int hide) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::window_info* w = s.windows.find(number)) {
+    w->visible = hide == 0;
+    if (w->visible) s.active_window = number;
+  }
+}
+
+void close_window(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.remove_window(number);
+}
+
+void close_all_windows() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  std::vector<int> numbers;
+  s.windows.for_each([&](int n, const headless::window_info&) { numbers.push_back(n); });
+  for (int n : numbers) s.remove_window(n);
+}
+
+void set_window_title(int number, const std::string& text) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::window_info* w = s.windows.find(number)) w->title = text;
+}
+
+void set_window_background(int number, int colour) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::window_info* w = s.windows.find(number)) w->background = colour & 0xFFFFFF;
+}
+
+void set_window_topmost(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::window_info* w = s.windows.find(number)) w->topmost = true;
+}
+
+// ---- Controls ---------------------------------------------------------------
+
+int begin_controls(ui_handle window) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (s.window_number(window) < 0) return 0;
+  s.control_parent = window;
+  return 1;
+}
+
+ui_handle create_text(int number, int x, int y, int width, int height, const std::string& text,
+                      int flags) {
+  return add_control(number, headless::control_kind::text, x, y, width, height, text, flags,
+                     nullptr, nullptr);
+}
+
+ui_handle create_frame(int number, int x, int y, int width, int height,
+                       const std::string& title) {
+  return add_control(number, headless::control_kind::frame, x, y, width, height, title, 0,
+                     nullptr, nullptr);
+}
+
+ui_handle create_progress_bar(int number, int x, int y, int width, int height, int minimum,
+                              int maximum, int flags) {
+  const int range[2] = {minimum, maximum};
+  return add_control(
+      number, headless::control_kind::progress_bar, x, y, width, height, {}, flags,
+      [](headless::control_info& c, const void* extra) {
+        const int* r = static_cast<const int*>(extra);
+        c.minimum = r[0];
+        c.maximum = r[1];
+        c.state = r[0];
+      },
+      range);
+}
+
+namespace {
+void fill_image(headless::control_info& c, const void* extra) {
+  c.image = *static_cast<const ui_handle*>(extra);
+}
+}  // namespace
+
+ui_handle create_image(int number, int x, int y, int width, int height, ui_handle image) {
+  return add_control(number, headless::control_kind::image, x, y, width, height, {}, 0,
+                     fill_image, &image);
+}
+
+ui_handle create_image_button(int number, int x, int y, int width, int height, ui_handle image) {
+  return add_control(number, headless::control_kind::image_button, x, y, width, height, {}, 0,
+                     fill_image, &image);
+}
+
+ui_handle create_icon_list(int number, int x, int y, int width, int height,
+                           const std::string& column_title, int /*column_width*/,
+                           unsigned flags) {
+  return add_control(
+      number, headless::control_kind::icon_list, x, y, width, height, {},
+      static_cast<int>(flags),
+      [](headless::control_info& c, const void* extra) {
+        c.columns = {*static_cast<const std::string*>(extra)};
+        c.view_mode = 3;
+      },
+      &column_title);
+}
+
+ui_handle create_link(int number, int x, int y, int width, int height, const std::string& text,
+                      int hover_colour) {
+  return add_control(
+      number, headless::control_kind::link, x, y, width, height, text, 0,
+      [](headless::control_info& c, const void* extra) {
+        c.hover_colour = *static_cast<const int*>(extra) & 0xFFFFFF;
+      },
+      &hover_colour);
+}
+
+ui_handle control_handle(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const headless::control_info* c = s.controls.find(number);
+  return c ? c->handle : 0;
+}
+
+void set_control_state(int number, int value) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  headless::control_info* c = s.controls.find(number);
+  if (!c || c->kind != headless::control_kind::progress_bar) return;
+  const int low = std::min(c->minimum, c->maximum), high = std::max(c->minimum, c->maximum);
+  c->state = std::clamp(value, low, high);
+}
+
+void set_control_text(int number, const std::string& text) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::control_info* c = s.controls.find(number)) c->text = text;
+}
+
+std::string get_control_text(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const headless::control_info* c = s.controls.find(number);
+  if (!c) return {};
+  if (c->kind == headless::control_kind::icon_list) {
+    for (const auto& item : c->items)
+      if (item.selected) return item_columns(item.text).front();
+    return {};
+  }
+  return c->text.substr(0, max_control_text);
+}
+
+void disable_control(int number, int state_value) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::control_info* c = s.controls.find(number)) c->enabled = state_value == 0;
+}
+
+void set_control_font(int number, ui_handle font) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (number == -1) {
+    s.default_font = font;
+  } else if (headless::control_info* c = s.controls.find(number)) {
+    c->font = font;
+  }
+}
+
+void add_control_item(int number, int position, const std::string& text, ui_handle image) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  headless::control_info* c = s.controls.find(number);
+  if (!c || c->kind != headless::control_kind::icon_list) return;
+  headless::list_item item;
+  item.text = text;
+  if (image) {
+    // Copied into the shared storage, so the caller may free its image.
+    const int source = s.images.find_number([&](const image_record& r) { return r.handle == image; });
+    if (source >= 0) {
+      item.icon = s.new_handle();
+      s.list_icons[item.icon] = s.images.find(source)->info;
+    }
+  }
+  if (position < 0 || static_cast<std::size_t>(position) >= c->items.size()) {
+    c->items.push_back(std::move(item));
+  } else {
+    c->items.insert(c->items.begin() + position, std::move(item));
+  }
+}
+
+void clear_control_items(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  headless::control_info* c = s.controls.find(number);
+  if (!c || c->kind != headless::control_kind::icon_list) return;
+  for (const auto& item : c->items) s.list_icons.erase(item.icon);
+  c->items.clear();
+}
+
+void set_icon_list_view(int number, int mode) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  headless::control_info* c = s.controls.find(number);
+  if (c && c->kind == headless::control_kind::icon_list && mode >= 0 && mode <= 3)
+    c->view_mode = mode;
+}
+
+// ---- Status bar ---------------------------------------------------------------
+
+ui_handle create_status_bar(int number, ui_handle window) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const int owner = s.window_number(window);
+  if (owner < 0) return 0;
+  const int n = s.prepare(s.status_bars, number, [&](int old) { s.status_bars.take(old); });
+  if (n < 0) return 0;
+  auto bar = std::make_unique<headless::status_bar_info>();
+  bar->number = n;
+  bar->window = owner;
+  bar->texts = {""};
+  bar->text_flags = {0};
+  s.status_bars.put(n, std::move(bar));
+  s.last_status_bar = n;
+  // Status bars are controls of the platform; give them a handle of their own.
+  return creation_result(number, n, s.new_handle());
+}
+
+void add_status_bar_field(int width) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  headless::status_bar_info* bar = s.status_bars.find(s.last_status_bar);
+  if (!bar) return;
+  const int end = (bar->field_ends.empty() ? 0 : bar->field_ends.back()) + width;
+  bar->field_ends.push_back(end);
+  const std::size_t fields = bar->field_ends.size();
+  bar->texts.resize(fields);
+  bar->text_flags.resize(fields);
+}
+
+void set_status_bar_text(int number, int field, const std::string& text, int flags) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  headless::status_bar_info* bar = s.status_bars.find(number);
+  if (!bar || field < 0 || static_cast<std::size_t>(field) >= bar->texts.size()) return;
+  bar->texts[field] = text;
+  bar->text_flags[field] = flags;
+}
+
+// ---- Fonts --------------------------------------------------------------------
+
+ui_handle load_font(int number, const std::string& face, int size, int flags) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const int n = s.prepare(s.fonts, number, [&](int old) { s.remove_font(old); });
+  if (n < 0) return 0;
+  auto font = std::make_unique<font_record>();
+  font->handle = s.new_handle();
+  font->info.face = face;
+  font->info.height = font_pixel_height(size, dots_per_inch);
+  font->info.weight = flags & font_bold ? 700 : 400;
+  font->info.italic = flags & font_italic;
+  font->info.underline = flags & font_underline;
+  font->info.strikeout = flags & font_strikeout;
+  font->info.high_quality = flags & font_high_quality;
+  const ui_handle handle = font->handle;
+  s.fonts.put(n, std::move(font));
+  return creation_result(number, n, handle);
+}
+
+void free_all_fonts() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.fonts.take_all();
+  s.default_font = 0;
+}
+
+// ---- Images -------------------------------------------------------------------
+
+namespace {
+ui_handle store_image(int number, decode_result result, const decoded_image& decoded, int n) {
+  toolkit_state& s = state();
+  if (result != decode_result::ok) return 0;
+  auto image = std::make_unique<image_record>();
+  image->handle = s.new_handle();
+  image->info.width = decoded.width;
+  image->info.height = decoded.height;
+  image->info.icon = decoded.kind == image_kind::icon;
+  const ui_handle handle = image->handle;
+  s.images.put(n, std::move(image));
+  return creation_result(number, n, handle);
+}
+}  // namespace
+
+ui_handle catch_image(int number, const void* data, std::size_t size) {
+  toolkit_state& s = state();
+  {
+    lock guard(s.mutex);
+    if (number != -1) s.remove_image(number);
+  }
+  decoded_image decoded;
+  const decode_result result = decode_image_data(data, size, decoded);
+  lock guard(s.mutex);
+  const int n = s.prepare(s.images, number, [&](int old) { s.remove_image(old); });
+  if (n < 0) return 0;
+  return store_image(number, result, decoded, n);
+}
+
+ui_handle load_image(int number, const std::string& path) {
+  toolkit_state& s = state();
+  {
+    lock guard(s.mutex);
+    if (number != -1) s.remove_image(number);
+  }
+  decoded_image decoded;
+  std::vector<std::uint8_t> contents;
+  const decode_result result = decode_image_file(path, decoded, contents);
+  lock guard(s.mutex);
+  const int n = s.prepare(s.images, number, [&](int old) { s.remove_image(old); });
+  if (n < 0) return 0;
+  return store_image(number, result, decoded, n);
+}
+
+ui_handle image_handle(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const image_record* image = s.images.find(number);
+  return image ? image->handle : 0;
+}
+
+ui_handle use_image(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const image_record* image = s.images.find(number);
+  if (!image) return 0;
+  s.current_image = image->handle;
+  return image->handle;
+}
+
+ui_handle current_image_handle() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  return s.current_image;
+}
+
+int is_image(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  return s.images.find(number) ? 1 : 0;
+}
+
+void free_image(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.remove_image(number);
+}
+
+void free_all_images() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.images.take_all();
+  s.current_image = 0;
+}
+
+// ---- Events -------------------------------------------------------------------
+
+void set_window_hook(window_hook hook) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.hook = hook;
+}
+
+int wait_window_event() {
+  toolkit_state& s = state();
+  queued_event event;
+  window_hook hook;
+  {
+    std::unique_lock<std::mutex> guard(s.mutex);
+    s.queued.wait(guard, [&] { return !s.events.empty(); });
+    event = s.events.front();
+    s.events.pop_front();
+    hook = s.hook;
+  }
+  // The hook sees the message first; any answer but the marker means it
+  // handled the message, which then produces no event.
+  bool translated = true;
+  if (hook) {
+    std::uintptr_t first = event.message == message_close ? 0 : static_cast<unsigned>(event.control);
+    std::intptr_t second = static_cast<std::intptr_t>(event.control_handle);
+    translated = hook(event.window_handle, event.message, first, second) == hook_marker;
+  }
+  lock guard(s.mutex);
+  s.last_code = translated ? event.code : static_cast<int>(event.message);
+  s.last_window = s.windows.find(event.window) ? event.window : -1;
+  if (translated && event.code == event_control_used) s.last_control = event.control;
+  return s.last_code;
+}
+
+int event_window() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  return s.last_window;
+}
+
+int event_control() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  return s.last_control;
+}
+
+// ---- Painting helpers -----------------------------------------------------------
+
+int system_colour(int index) {
+  // The platform's default scheme, as colour values.
+  switch (index) {
+    case 5: return 0xFFFFFF;   // window
+    case 8: return 0x000000;   // window text
+    case 15: return 0xF0F0F0;  // button face
+    case 16: return 0xA0A0A0;  // button shadow
+    case 17: return 0x6D6D6D;  // grey text
+    case 18: return 0x000000;  // button text
+    case 20: return 0xFFFFFF;  // button highlight
+    default: return 0;
+  }
+}
+
+ui_handle create_solid_brush(int colour) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const ui_handle brush = s.new_handle();
+  s.brushes[brush] = colour & 0xFFFFFF;
+  return brush;
+}
+
+ui_handle hollow_brush() { return hollow_brush_handle; }
+
+void free_brush(ui_handle brush) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.brushes.erase(brush);
+}
+
+void set_text_colour(std::uintptr_t device_context, int colour) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  auto it = s.device_contexts.find(device_context);
+  if (it != s.device_contexts.end()) it->second.text_colour = colour & 0xFFFFFF;
+}
+
+void set_background_mode(std::uintptr_t device_context, bool opaque) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  auto it = s.device_contexts.find(device_context);
+  if (it != s.device_contexts.end()) it->second.opaque = opaque;
+}
+
+void set_background_colour(std::uintptr_t device_context, int colour) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  auto it = s.device_contexts.find(device_context);
+  if (it != s.device_contexts.end()) it->second.background_colour = colour & 0xFFFFFF;
+}
+
+void toolkit_start() {}
+
+// ---- The test's window onto the toolkit ----------------------------------------
+
+namespace headless {
+
+void set_screen_size(int width, int height) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.screen_width = width;
+  s.screen_height = height;
+}
+
+std::optional<window_info> window(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const window_info* w = s.windows.find(number);
+  if (!w) return std::nullopt;
+  return *w;
+}
+
+std::optional<control_info> control(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const control_info* c = s.controls.find(number);
+  if (!c) return std::nullopt;
+  return *c;
+}
+
+std::optional<status_bar_info> status_bar(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const status_bar_info* bar = s.status_bars.find(number);
+  if (!bar) return std::nullopt;
+  return *bar;
+}
+
+std::optional<font_info> font(ui_handle handle) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const int n = s.fonts.find_number([&](const font_record& f) { return f.handle == handle; });
+  if (n < 0) return std::nullopt;
+  return s.fonts.find(n)->info;
+}
+
+std::optional<image_info> image(ui_handle handle) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const int n = s.images.find_number([&](const image_record& r) { return r.handle == handle; });
+  if (n >= 0) return s.images.find(n)->info;
+  auto it = s.list_icons.find(handle);
+  if (it != s.list_icons.end()) return it->second;
+  return std::nullopt;
+}
+
+void request_close(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const window_info* w = s.windows.find(number);
+  if (!w) return;
+  queued_event e;
+  e.code = event_close_request;
+  e.window = number;
+  e.message = message_close;
+  e.window_handle = w->handle;
+  s.push(e);
+}
+
+bool click(int number) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const control_info* c = s.controls.find(number);
+  if (!c || !c->enabled || !c->visible || !raises_events(c->kind)) return false;
+  s.push(control_event(s, *c));
+  return true;
+}
+
+bool select_item(int number, int index) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  control_info* c = s.controls.find(number);
+  if (!c || c->kind != control_kind::icon_list || !c->enabled || !c->visible) return false;
+  if (index < -1 || index >= static_cast<int>(c->items.size())) return false;
+  // One event per item whose state changes, then one for the click.
+  const queued_event e = control_event(s, *c);
+  for (int i = 0; i < static_cast<int>(c->items.size()); ++i) {
+    const bool selected = i == index;
+    if (c->items[i].selected != selected) {
+      c->items[i].selected = selected;
+      s.push(e);
+    }
+  }
+  s.push(e);
+  return true;
+}
+
+void press_tab(bool backwards) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  const control_info* focused = s.controls.find(s.focus);
+  const int window = focused ? focused->window : s.active_window;
+  std::vector<const control_info*> order;
+  s.controls.for_each([&](int, const control_info& c) {
+    if (c.window == window && c.enabled && c.visible && accepts_focus(c.kind)) order.push_back(&c);
+  });
+  if (order.empty()) return;
+  std::sort(order.begin(), order.end(), [](const control_info* a, const control_info* b) {
+    return a->creation_index < b->creation_index;
+  });
+  const control_info* next = nullptr;
+  if (!focused) {
+    next = backwards ? order.back() : order.front();
+  } else if (!backwards) {
+    for (const control_info* c : order)
+      if (c->creation_index > focused->creation_index) {
+        next = c;
+        break;
+      }
+    if (!next) next = order.front();
+  } else {
+    for (auto it = order.rbegin(); it != order.rend(); ++it)
+      if ((*it)->creation_index < focused->creation_index) {
+        next = *it;
+        break;
+      }
+    if (!next) next = order.back();
+  }
+  s.focus = next->number;
+}
+
+int focused_control() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  return s.controls.find(s.focus) ? s.focus : -1;
+}
+
+colour_answer paint_colours(int number) {
+  toolkit_state& s = state();
+  window_hook hook;
+  ui_handle window = 0, control = 0, dc = 0;
+  unsigned message = 0;
+  {
+    lock guard(s.mutex);
+    const control_info* c = s.controls.find(number);
+    if (!c || !s.hook) return {};
+    switch (c->kind) {
+      case control_kind::text:
+      case control_kind::frame:
+      case control_kind::image:
+      case control_kind::link: message = message_colour_static; break;
+      case control_kind::image_button: message = message_colour_button; break;
+      default: return {};  // lists and progress bars ask for no colours
+    }
+    if (const window_info* w = s.windows.find(c->window)) window = w->handle;
+    control = c->handle;
+    hook = s.hook;
+    dc = s.new_handle();
+    s.device_contexts[dc] = device_context{};
+  }
+  const std::intptr_t result = hook(window, message, dc, static_cast<std::intptr_t>(control));
+  lock guard(s.mutex);
+  const device_context painted = s.device_contexts[dc];
+  s.device_contexts.erase(dc);
+  colour_answer answer;
+  if (result == hook_marker) return answer;
+  answer.hooked = true;
+  answer.text_colour = painted.text_colour;
+  answer.opaque = painted.opaque;
+  answer.background_colour = painted.background_colour;
+  auto brush = s.brushes.find(static_cast<ui_handle>(result));
+  answer.brush_colour = brush == s.brushes.end() ? -1 : brush->second;
+  return answer;
+}
+
+std::vector<message_record> message_boxes() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  return s.boxes;
+}
+
+void record_message_box(const std::string& title, const std::string& text, int flags) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.boxes.push_back({title, text, flags});
+}
+
+bool wait_until(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void reset() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.clear();
+}
+
+}  // namespace headless

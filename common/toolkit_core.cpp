@@ -1,0 +1,65 @@
+#include "toolkit_core.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+
+#include "platform_file.h"
+
+int centred_position(int screen_size, int outer_size) {
+  return screen_size / 2 - std::min(outer_size, screen_size) / 2;
+}
+
+int font_pixel_height(int size, int dpi) {
+  const std::int64_t product = std::int64_t{size} * dpi;
+  const std::int64_t rounded = product >= 0 ? (product + 36) / 72 : -((-product + 36) / 72);
+  return static_cast<int>(rounded);
+}
+
+unsigned window_style_bits(unsigned flags) {
+  unsigned style = flags & ~(window_centred | window_hidden);
+  return style ? style : window_title_bar;
+}
+
+std::vector<std::string> item_columns(const std::string& text) {
+  std::vector<std::string> columns;
+  std::size_t start = 0;
+  for (;;) {
+    std::size_t end = text.find('\n', start);
+    columns.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return columns;
+}
+
+namespace {
+std::atomic<bool> jpeg_decoder{false};
+}
+
+void register_jpeg_decoder() { jpeg_decoder = true; }
+bool jpeg_registered() { return jpeg_decoder; }
+
+decode_result decode_image_data(const void* data, std::size_t size, decoded_image& out) {
+  return decode_image(data, size, jpeg_registered(), out);
+}
+
+decode_result decode_image_file(const std::string& path, decoded_image& out,
+                                std::vector<std::uint8_t>& contents) {
+  contents.clear();
+  if (path.empty()) return decode_result::not_recognised;
+  platform_file file = platform_file::open(path, platform_file::mode::read_share_read);
+  if (!file.valid()) return decode_result::not_recognised;
+  const std::int64_t size = file.size();
+  if (size <= 0) return decode_result::not_recognised;
+  if (static_cast<std::uint64_t>(size) > max_image_file_size) return decode_result::too_large;
+  contents.resize(static_cast<std::size_t>(size));
+  std::size_t done = 0;
+  while (done < contents.size()) {
+    std::size_t got = file.read(contents.data() + done, contents.size() - done);
+    if (got == 0) break;
+    done += got;
+  }
+  contents.resize(done);
+  return decode_image(contents.data(), contents.size(), jpeg_registered(), out);
+}
