@@ -1,0 +1,274 @@
+#!/usr/bin/env python3
+"""The local update server of the tests and the demo.
+
+Serves the two scripts of the update protocol and the files that their
+replies offer, from a scenario file, on 127.0.0.1 only. Python's standard
+library only.
+
+    update_server.py --port PORT --scenario FILE --log FILE
+                     [--port-file FILE] [--bind-wait SECONDS]
+
+--port 0 picks a free port. The port in use is printed as "port N" on the
+first line of standard output and, with --port-file, written to that file
+(made whole through a rename, so a reader never sees half of it). With a
+fixed port that is taken, the server retries for --bind-wait seconds
+(default 60) before it gives up, so runs that share the port take turns.
+
+Every request is logged as one JSON line in the log file:
+    {"method": "GET", "path": "/tessarin/update.php",
+     "query": "version=1.2&os=windows", "target": "<path>?<query>",
+     "time": 1700000000.123, "status": 200}
+"query" is the raw text after the first "?" (no decoding), or null when the
+target has no "?". "status" is what the server answered (null for faults
+that send no status line).
+
+The scenario file is JSON and is read again on every request, so a test can
+change the offer between two requests (write a new file and rename it over
+the old one):
+
+    {"routes": {
+        "/tessarin/version_module_update.php":
+            {"settings": [["version", "1.00"], ["url", ""]]},
+        "/tessarin/update.php":
+            {"settings": {"update": "y", "url": "http://{host}/files/setup.exe",
+                          "version": "5.2", "date": "12/03/2024"}},
+        "/files/setup.exe": {"file": "standin.exe"}}}
+
+A route is matched on the path alone (the query is ignored). What it sends:
+    "body": text              the reply (Windows-1252 bytes)
+    "settings": {k: v} or [[k, v], ...]
+                              key=value lines, each ended by "line_end"
+                              ("\\r\\n" unless given)
+    "file": path              a file's bytes (relative to the scenario's folder)
+    "content_type": text      default "text/plain" ("application/octet-stream"
+                              for files)
+"{host}" and "{port}" in texts are replaced by "127.0.0.1:PORT" and PORT.
+Faults, per route:
+    "status": 404             answer with this status and a small error page
+    "delay": seconds          wait before answering
+    "fault": "cut"            announce the whole length, send half, close
+    "fault": "reset"          close the connection with a reset, no reply
+    "fault": "silent"         close the connection without a reply
+    "fault": "huge", "bytes": N
+                              the reply followed by filler lines up to N bytes
+    "encoding": "utf-16" | "utf-8-sig"
+                              the reply text in a wrong encoding
+A path without a route gets 404.
+"""
+
+from __future__ import annotations
+
+import argparse
+import errno
+import json
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+from pathlib import Path
+
+HOST = "127.0.0.1"
+
+
+class Scenario:
+    def __init__(self, path: Path | None):
+        self.path = path
+
+    def routes(self) -> dict:
+        if self.path is None:
+            return {}
+        try:
+            data = json.loads(self.path.read_text(encoding="utf-8"))
+        except (OSError, ValueError):
+            return {}
+        return data.get("routes", {}) if isinstance(data, dict) else {}
+
+    def folder(self) -> Path:
+        return self.path.parent if self.path is not None else Path.cwd()
+
+
+class RequestLog:
+    def __init__(self, path: Path | None):
+        self.path = path
+        self.lock = threading.Lock()
+
+    def write(self, entry: dict) -> None:
+        if self.path is None:
+            return
+        line = json.dumps(entry) + "\n"
+        with self.lock:
+            with open(self.path, "a", encoding="utf-8") as log:
+                log.write(line)
+                log.flush()
+
+
+def substitute(text: str, port: int) -> str:
+    return text.replace("{host}", f"{HOST}:{port}").replace("{port}", str(port))
+
+
+def reply_text(route: dict, port: int) -> str:
+    if "settings" in route:
+        settings = route["settings"]
+        pairs = settings.items() if isinstance(settings, dict) else settings
+        line_end = route.get("line_end", "\r\n")
+        return "".join(f"{k}={substitute(str(v), port)}{line_end}" for k, v in pairs)
+    return substitute(route.get("body", ""), port)
+
+
+def encode(text: str, encoding: str | None) -> bytes:
+    if encoding == "utf-16":
+        return text.encode("utf-16")  # with a byte-order mark
+    if encoding == "utf-8-sig":
+        return text.encode("utf-8-sig")
+    return text.encode("cp1252", errors="replace")
+
+
+class Handler(BaseHTTPRequestHandler):
+    server_version = "UpdateServer/1.0"
+    sys_version = ""
+    protocol_version = "HTTP/1.0"
+
+    def log_message(self, *args) -> None:  # quiet: the JSON log says it all
+        pass
+
+    def _log(self, status: int | None) -> None:
+        target = self.path
+        path, sep, query = target.partition("?")
+        self.server.request_log.write({
+            "method": self.command, "path": path, "query": query if sep else None,
+            "target": target, "time": time.time(), "status": status,
+        })
+
+    def _send(self, status: int, body: bytes, content_type: str) -> None:
+        self.send_response(status)
+        self.send_header("Content-Type", content_type)
+        self.send_header("Content-Length", str(len(body)))
+        self.send_header("Cache-Control", "no-cache")
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def _error_page(self, status: int) -> None:
+        page = (f"<html><body><h1>{status}</h1><p>error page of the update server</p>"
+                f"</body></html>\n").encode("ascii")
+        self._send(status, page, "text/html")
+
+    def _reset(self) -> None:
+        # SO_LINGER with a zero timeout: close() sends RST instead of FIN.
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.close_connection = True
+
+    def do_HEAD(self) -> None:
+        self.do_GET()
+
+    def do_GET(self) -> None:
+        path = self.path.partition("?")[0]
+        route = self.server.scenario.routes().get(path)
+        if route is None:
+            self._log(404)
+            self._error_page(404)
+            return
+        delay = float(route.get("delay", 0) or 0)
+        if delay > 0:
+            time.sleep(delay)
+        fault = route.get("fault")
+        if fault in ("reset", "silent"):
+            self._log(None)
+            if fault == "reset":
+                self._reset()
+            self.close_connection = True
+            return
+        status = int(route.get("status", 200))
+        if status != 200:
+            self._log(status)
+            self._error_page(status)
+            return
+        if "file" in route:
+            file_path = Path(route["file"])
+            if not file_path.is_absolute():
+                file_path = self.server.scenario.folder() / file_path
+            try:
+                body = file_path.read_bytes()
+            except OSError:
+                self._log(404)
+                self._error_page(404)
+                return
+            content_type = route.get("content_type", "application/octet-stream")
+        else:
+            body = encode(reply_text(route, self.server.server_port), route.get("encoding"))
+            content_type = route.get("content_type", "text/plain")
+        self._log(200)
+        if fault == "cut":
+            self.send_response(200)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(len(body) * 2 + 16))
+            self.end_headers()
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            self._reset()
+            return
+        if fault == "huge":
+            total = max(int(route.get("bytes", 64 * 1024 * 1024)), len(body))
+            self.send_response(200)
+            self.send_header("Content-Type", content_type)
+            self.send_header("Content-Length", str(total))
+            self.end_headers()
+            self.wfile.write(body)
+            filler = b"; filler line of the huge reply\r\n" * 2048
+            left = total - len(body)
+            try:
+                while left > 0:
+                    chunk = filler[:left]
+                    self.wfile.write(chunk)
+                    left -= len(chunk)
+            except OSError:
+                pass
+            return
+        self._send(200, body, content_type)
+
+
+def bind_server(port: int, wait: float) -> ThreadingHTTPServer:
+    deadline = time.monotonic() + wait
+    while True:
+        try:
+            return ThreadingHTTPServer((HOST, port), Handler)
+        except OSError as error:
+            if error.errno != errno.EADDRINUSE or port == 0 or time.monotonic() >= deadline:
+                raise
+            time.sleep(0.2)
+
+
+def main(argv: list[str] | None = None) -> int:
+    parser = argparse.ArgumentParser(description="local update server (127.0.0.1)")
+    parser.add_argument("--port", type=int, required=True, help="0 picks a free port")
+    parser.add_argument("--scenario", type=Path, help="scenario file (JSON)")
+    parser.add_argument("--log", type=Path, help="request log (JSON lines)")
+    parser.add_argument("--port-file", type=Path, help="file that receives the port")
+    parser.add_argument("--bind-wait", type=float, default=60.0,
+                        help="seconds to wait for a fixed port that is taken")
+    args = parser.parse_args(argv)
+
+    ThreadingHTTPServer.daemon_threads = True
+    server = bind_server(args.port, args.bind_wait)
+    server.scenario = Scenario(args.scenario.resolve() if args.scenario else None)
+    server.request_log = RequestLog(args.log)
+    port = server.server_port
+    if args.port_file:
+        partial = args.port_file.with_name(args.port_file.name + ".partial")
+        partial.write_text(f"{port}\n")
+        os.replace(partial, args.port_file)
+    print(f"port {port}", flush=True)
+    try:
+        server.serve_forever(poll_interval=0.2)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        server.server_close()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

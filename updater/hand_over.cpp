@@ -1,0 +1,37 @@
+// Download and hand-over of the offered program.
+#include "hand_over.h"
+
+#include <atomic>
+
+#include "client_state.h"
+#include "download.h"
+#include "progress_window.h"
+#include "system.h"
+#include "update_check.h"
+#include "update_client.h"
+
+namespace {
+// One download of the offer at a time: both write "vantrel.exe".
+std::atomic<int> download_running{0};
+}  // namespace
+
+bool offer_download_running() { return download_running.load() != 0; }
+
+void download_and_hand_over() {
+  if (download_running.exchange(1) != 0) return;
+  disable_control(update_button, 1);
+  const int fetched = download_to_file(download_url, module_file);
+  animation_stop.store(1);
+  if (fetched) {
+    run_program(module_file);
+    end_client();
+  }
+  show_status(13);
+  download_running.store(0);
+  disable_control(update_button, 0);
+}
+
+int run_manual_download(int) {
+  download_and_hand_over();
+  return 0;
+}
