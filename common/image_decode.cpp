@@ -13,18 +13,21 @@ namespace {
 
 using byte = std::uint8_t;
 
-std::uint32_t u16(const byte* p) { return p[0] | (p[1] << 8); }
+std::uint32_t u16(const byte* p) {
+  return p[0] | (p[1] << 8);
+}
 std::uint32_t u32(const byte* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
 }
-std::int32_t s32(const byte* p) { return static_cast<std::int32_t>(u32(p)); }
+std::int32_t s32(const byte* p) {
+  return static_cast<std::int32_t>(u32(p));
+}
 std::uint32_t u32_big(const byte* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
 }
 
 bool size_acceptable(std::int64_t width, std::int64_t height) {
-  return width <= max_image_side && height <= max_image_side &&
-         width * height <= max_image_pixels;
+  return width <= max_image_side && height <= max_image_side && width * height <= max_image_pixels;
 }
 
 // Bytes of one row of a device-independent bitmap: padded to 32 bits.
@@ -143,10 +146,8 @@ decode_result decode_bitmap(const byte* data, std::size_t size, decoded_image& o
   }
 
   const std::uint64_t stride = dib_stride(width, bits);
-  if (pixel_offset < palette_start + palette_count * palette_entry)
-    return decode_result::malformed;
-  if (pixel_offset > size || stride * height > size - pixel_offset)
-    return decode_result::truncated;
+  if (pixel_offset < palette_start + palette_count * palette_entry) return decode_result::malformed;
+  if (pixel_offset > size || stride * height > size - pixel_offset) return decode_result::truncated;
 
   decoded_image image;
   image.kind = image_kind::bitmap;
@@ -163,9 +164,15 @@ decode_result decode_bitmap(const byte* data, std::size_t size, decoded_image& o
     for (std::int64_t x = 0; x < width; ++x, target += 3) {
       std::uint32_t index = 0;
       switch (bits) {
-        case 1: index = (row[x / 8] >> (7 - x % 8)) & 1; break;
-        case 4: index = (row[x / 2] >> (x % 2 ? 0 : 4)) & 15; break;
-        case 8: index = row[x]; break;
+        case 1:
+          index = (row[x / 8] >> (7 - x % 8)) & 1;
+          break;
+        case 4:
+          index = (row[x / 2] >> (x % 2 ? 0 : 4)) & 15;
+          break;
+        case 8:
+          index = row[x];
+          break;
         case 16: {
           std::uint32_t p = u16(row + x * 2);
           target[0] = blue.get(p), target[1] = green.get(p), target[2] = red.get(p);
@@ -196,7 +203,13 @@ decode_result decode_icon(const byte* data, std::size_t size, decoded_image& out
   const std::size_t directory_end = 6 + count * 16;
   if (size < directory_end) return decode_result::truncated;
 
-  // Only the directory's first image is used.
+  // Only the directory's first image is used, but a file whose other
+  // images run past its end is cut short and refused as a whole.
+  for (std::size_t i = 1; i < count; ++i) {
+    const std::uint64_t other_bytes = u32(data + 6 + i * 16 + 8);
+    const std::uint64_t other_offset = u32(data + 6 + i * 16 + 12);
+    if (other_offset > size || other_bytes > size - other_offset) return decode_result::truncated;
+  }
   const byte* entry = data + 6;
   const std::uint64_t bytes = u32(entry + 8);
   const std::uint64_t offset = u32(entry + 12);
@@ -248,8 +261,8 @@ decode_result decode_icon(const byte* data, std::size_t size, decoded_image& out
     palette_count = colours_used ? colours_used : (1u << bits);
     if (palette_count > 256) return decode_result::malformed;
   }
-  const std::uint64_t needed = header_size + palette_count * 4 +
-                               dib_stride(width, bits) * height + dib_stride(width, 1) * height;
+  const std::uint64_t needed = header_size + palette_count * 4 + dib_stride(width, bits) * height +
+                               dib_stride(width, 1) * height;
   if (needed > bytes) return decode_result::truncated;
   image.width = static_cast<int>(width);
   image.height = static_cast<int>(height);
@@ -281,8 +294,8 @@ void trap_output_message(j_common_ptr) {}
 
 // Runs the decompression; every exit by longjmp comes back here with no C++
 // object of this frame left to destroy (the rows belong to the caller).
-decode_result run_decompression(jpeg_decompress_struct* info, jpeg_trap* trap,
-                                const byte* data, std::size_t size, decoded_image* image) {
+decode_result run_decompression(jpeg_decompress_struct* info, jpeg_trap* trap, const byte* data,
+                                std::size_t size, decoded_image* image) {
   if (setjmp(trap->jump)) return decode_result::malformed;
   jpeg_create_decompress(info);
   jpeg_mem_src(info, data, static_cast<unsigned long>(size));

@@ -37,8 +37,12 @@ namespace {
 std::atomic<bool> jpeg_decoder{false};
 }
 
-void register_jpeg_decoder() { jpeg_decoder = true; }
-bool jpeg_registered() { return jpeg_decoder; }
+void register_jpeg_decoder() {
+  jpeg_decoder = true;
+}
+bool jpeg_registered() {
+  return jpeg_decoder;
+}
 
 decode_result decode_image_data(const void* data, std::size_t size, decoded_image& out) {
   return decode_image(data, size, jpeg_registered(), out);

@@ -182,8 +182,8 @@ ui_handle creation_result(int requested, int number, ui_handle handle) {
   return requested == -1 ? static_cast<ui_handle>(number) : handle;
 }
 
-ui_handle add_control(int number, headless::control_kind kind, int x, int y, int width,
-                      int height, const std::string& text, int flags,
+ui_handle add_control(int number, headless::control_kind kind, int x, int y, int width, int height,
+                      const std::string& text, int flags,
                       void (*fill)(headless::control_info&, const void*), const void* extra) {
   toolkit_state& s = state();
   lock guard(s.mutex);
@@ -214,8 +214,7 @@ bool raises_events(headless::control_kind kind) {
 }
 
 bool accepts_focus(headless::control_kind kind) {
-  return kind == headless::control_kind::image_button ||
-         kind == headless::control_kind::icon_list;
+  return kind == headless::control_kind::image_button || kind == headless::control_kind::icon_list;
 }
 
 queued_event control_event(toolkit_state& s, const headless::control_info& c) {
@@ -330,10 +329,9 @@ ui_handle create_text(int number, int x, int y, int width, int height, const std
                      nullptr, nullptr);
 }
 
-ui_handle create_frame(int number, int x, int y, int width, int height,
-                       const std::string& title) {
-  return add_control(number, headless::control_kind::frame, x, y, width, height, title, 0,
-                     nullptr, nullptr);
+ui_handle create_frame(int number, int x, int y, int width, int height, const std::string& title) {
+  return add_control(number, headless::control_kind::frame, x, y, width, height, title, 0, nullptr,
+                     nullptr);
 }
 
 ui_handle create_progress_bar(int number, int x, int y, int width, int height, int minimum,
@@ -357,8 +355,8 @@ void fill_image(headless::control_info& c, const void* extra) {
 }  // namespace
 
 ui_handle create_image(int number, int x, int y, int width, int height, ui_handle image) {
-  return add_control(number, headless::control_kind::image, x, y, width, height, {}, 0,
-                     fill_image, &image);
+  return add_control(number, headless::control_kind::image, x, y, width, height, {}, 0, fill_image,
+                     &image);
 }
 
 ui_handle create_image_button(int number, int x, int y, int width, int height, ui_handle image) {
@@ -367,11 +365,9 @@ ui_handle create_image_button(int number, int x, int y, int width, int height, u
 }
 
 ui_handle create_icon_list(int number, int x, int y, int width, int height,
-                           const std::string& column_title, int /*column_width*/,
-                           unsigned flags) {
+                           const std::string& column_title, int /*column_width*/, unsigned flags) {
   return add_control(
-      number, headless::control_kind::icon_list, x, y, width, height, {},
-      static_cast<int>(flags),
+      number, headless::control_kind::icon_list, x, y, width, height, {}, static_cast<int>(flags),
       [](headless::control_info& c, const void* extra) {
         c.columns = {*static_cast<const std::string*>(extra)};
         c.view_mode = 3;
@@ -449,7 +445,8 @@ void add_control_item(int number, int position, const std::string& text, ui_hand
   item.text = text;
   if (image) {
     // Copied into the shared storage, so the caller may free its image.
-    const int source = s.images.find_number([&](const image_record& r) { return r.handle == image; });
+    const int source =
+        s.images.find_number([&](const image_record& r) { return r.handle == image; });
     if (source >= 0) {
       item.icon = s.new_handle();
       s.list_icons[item.icon] = s.images.find(source)->info;
@@ -658,7 +655,8 @@ int wait_window_event() {
   // handled the message, which then produces no event.
   bool translated = true;
   if (hook) {
-    std::uintptr_t first = event.message == message_close ? 0 : static_cast<unsigned>(event.control);
+    std::uintptr_t first =
+        event.message == message_close ? 0 : static_cast<unsigned>(event.control);
     std::intptr_t second = static_cast<std::intptr_t>(event.control_handle);
     translated = hook(event.window_handle, event.message, first, second) == hook_marker;
   }
@@ -686,14 +684,22 @@ int event_control() {
 int system_colour(int index) {
   // The platform's default scheme, as colour values.
   switch (index) {
-    case 5: return 0xFFFFFF;   // window
-    case 8: return 0x000000;   // window text
-    case 15: return 0xF0F0F0;  // button face
-    case 16: return 0xA0A0A0;  // button shadow
-    case 17: return 0x6D6D6D;  // grey text
-    case 18: return 0x000000;  // button text
-    case 20: return 0xFFFFFF;  // button highlight
-    default: return 0;
+    case 5:
+      return 0xFFFFFF;  // window
+    case 8:
+      return 0x000000;  // window text
+    case 15:
+      return 0xF0F0F0;  // button face
+    case 16:
+      return 0xA0A0A0;  // button shadow
+    case 17:
+      return 0x6D6D6D;  // grey text
+    case 18:
+      return 0x000000;  // button text
+    case 20:
+      return 0xFFFFFF;  // button highlight
+    default:
+      return 0;
   }
 }
 
@@ -705,7 +711,9 @@ ui_handle create_solid_brush(int colour) {
   return brush;
 }
 
-ui_handle hollow_brush() { return hollow_brush_handle; }
+ui_handle hollow_brush() {
+  return hollow_brush_handle;
+}
 
 void free_brush(ui_handle brush) {
   toolkit_state& s = state();
@@ -883,9 +891,14 @@ colour_answer paint_colours(int number) {
       case control_kind::text:
       case control_kind::frame:
       case control_kind::image:
-      case control_kind::link: message = message_colour_static; break;
-      case control_kind::image_button: message = message_colour_button; break;
-      default: return {};  // lists and progress bars ask for no colours
+      case control_kind::link:
+        message = message_colour_static;
+        break;
+      case control_kind::image_button:
+        message = message_colour_button;
+        break;
+      default:
+        return {};  // lists and progress bars ask for no colours
     }
     if (const window_info* w = s.windows.find(c->window)) window = w->handle;
     control = c->handle;

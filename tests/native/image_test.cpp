@@ -1,0 +1,342 @@
+// Image decoding: the three formats, their refusals, and the toolkit's
+// catch_image / load_image over them (headless backend).
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "image_decode.h"
+#include "posix/headless.h"
+#include "toolkit.h"
+
+namespace {
+
+using bytes = std::vector<std::uint8_t>;
+
+std::string fixture_path(const std::string& name) {
+  return std::string(SOURCE_DIR) + "/tests/fixtures/images/" + name;
+}
+
+bytes fixture(const std::string& name) {
+  std::ifstream in(fixture_path(name), std::ios::binary);
+  EXPECT_TRUE(in) << name;
+  return bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+void put32(bytes& data, std::size_t at, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) data[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
+}
+
+void put16_big(bytes& data, std::size_t at, std::uint32_t v) {
+  data[at] = static_cast<std::uint8_t>(v >> 8);
+  data[at + 1] = static_cast<std::uint8_t>(v);
+}
+
+// Blue, green, red of the pixel at x, y (top row 0).
+std::vector<int> pixel(const decoded_image& image, int x, int y) {
+  const std::size_t at = (static_cast<std::size_t>(y) * image.width + x) * 3;
+  return {image.pixels[at], image.pixels[at + 1], image.pixels[at + 2]};
+}
+
+// Position of the start-of-frame marker's height field in a JPEG.
+std::size_t jpeg_frame_sizes(const bytes& data) {
+  for (std::size_t i = 2; i + 9 < data.size(); ++i)
+    if (data[i] == 0xFF && data[i + 1] == 0xC0) return i + 5;
+  ADD_FAILURE() << "no SOF0 marker";
+  return 0;
+}
+
+class temporary_file {
+ public:
+  explicit temporary_file(const bytes& contents)
+      : path_(std::filesystem::temp_directory_path() /
+              ("image_test_" + std::to_string(counter_++) + "_" +
+               std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
+    std::ofstream(path_, std::ios::binary)
+        .write(reinterpret_cast<const char*>(contents.data()),
+               static_cast<std::streamsize>(contents.size()));
+  }
+  ~temporary_file() { std::filesystem::remove(path_); }
+  std::string path() const { return path_.string(); }
+
+ private:
+  static inline int counter_ = 0;
+  std::filesystem::path path_;
+};
+
+}  // namespace
+
+// Must stay the first test of this program: the decoder registration is
+// process-wide and cannot be undone.
+TEST(ImageToolkit, JpegRefusedUntilTheDecoderIsRegistered) {
+  headless::reset();
+  const bytes jpeg = fixture("colour.jpg");
+  EXPECT_EQ(catch_image(1, jpeg.data(), jpeg.size()), 0u);
+  EXPECT_EQ(is_image(1), 0);
+  EXPECT_EQ(load_image(2, fixture_path("colour.jpg")), 0u);
+  register_jpeg_decoder();
+  const ui_handle handle = catch_image(1, jpeg.data(), jpeg.size());
+  ASSERT_NE(handle, 0u);
+  EXPECT_EQ(is_image(1), 1);
+  ASSERT_TRUE(headless::image(handle));
+  EXPECT_EQ(headless::image(handle)->width, 16);
+  EXPECT_FALSE(headless::image(handle)->icon);
+  EXPECT_NE(load_image(2, fixture_path("colour.jpg")), 0u);
+}
+
+TEST(ImageDecode, BitmapsInTheirVariantsGiveTheSamePicture) {
+  for (const char* name : {"rgb24.bmp", "pal4.bmp", "topdown.bmp"}) {
+    SCOPED_TRACE(name);
+    const bytes data = fixture(name);
+    decoded_image image;
+    ASSERT_EQ(decode_image(data.data(), data.size(), false, image), decode_result::ok);
+    EXPECT_EQ(image.kind, image_kind::bitmap);
+    EXPECT_EQ(image.width, 5);
+    EXPECT_EQ(image.height, 3);
+    ASSERT_EQ(image.pixels.size(), 5u * 3 * 3);
+    EXPECT_EQ(pixel(image, 0, 0), (std::vector<int>{255, 0, 0}));  // blue
+    EXPECT_EQ(pixel(image, 4, 2), (std::vector<int>{0, 255, 0}));  // green
+    EXPECT_EQ(pixel(image, 2, 1), (std::vector<int>{0, 0, 255}));  // red
+    EXPECT_EQ(pixel(image, 4, 0), (std::vector<int>{0, 0, 255}));
+  }
+}
+
+TEST(ImageDecode, IconTakesTheDirectorysFirstImage) {
+  const bytes data = fixture("flag.ico");
+  decoded_image image;
+  ASSERT_EQ(decode_image(data.data(), data.size(), false, image), decode_result::ok);
+  EXPECT_EQ(image.kind, image_kind::icon);
+  EXPECT_EQ(image.width, 32);
+  EXPECT_EQ(image.height, 32);
+  EXPECT_EQ(image.icon_offset, 6u + 2 * 16);
+  EXPECT_FALSE(image.icon_png);
+  EXPECT_EQ(image.icon_bit_count, 32);
+
+  // The same directory reordered so the small image comes first.
+  bytes swapped = data;
+  std::copy(data.begin() + 6, data.begin() + 22, swapped.begin() + 22);
+  std::copy(data.begin() + 22, data.begin() + 38, swapped.begin() + 6);
+  ASSERT_EQ(decode_image(swapped.data(), swapped.size(), false, image), decode_result::ok);
+  EXPECT_EQ(image.width, 16);
+}
+
+TEST(ImageDecode, JpegColourAndGreyScaleGiveColourRows) {
+  const bytes colour = fixture("colour.jpg");
+  decoded_image image;
+  ASSERT_EQ(decode_image(colour.data(), colour.size(), true, image), decode_result::ok);
+  EXPECT_EQ(image.kind, image_kind::bitmap);
+  EXPECT_EQ(image.width, 16);
+  EXPECT_EQ(image.height, 8);
+  ASSERT_EQ(image.pixels.size(), 16u * 8 * 3);
+  const std::vector<int> left = pixel(image, 1, 4), right = pixel(image, 14, 4);
+  EXPECT_GT(left[2], 200);  // red on the left
+  EXPECT_LT(left[0], 60);
+  EXPECT_GT(right[0], 200);  // blue on the right
+  EXPECT_LT(right[2], 60);
+
+  const bytes grey = fixture("grey.jpg");
+  ASSERT_EQ(decode_image(grey.data(), grey.size(), true, image), decode_result::ok);
+  EXPECT_EQ(image.width, 16);
+  EXPECT_EQ(image.height, 8);
+  ASSERT_EQ(image.pixels.size(), 16u * 8 * 3);
+  for (int y : {0, 7}) {
+    const std::vector<int> p = pixel(image, 8, y);
+    EXPECT_EQ(p[0], p[1]);
+    EXPECT_EQ(p[1], p[2]);
+  }
+  EXPECT_GT(pixel(image, 8, 0)[0], pixel(image, 8, 7)[0] + 100);  // white top, black bottom
+}
+
+TEST(ImageDecode, DataOfNoKnownFormatIsRefused) {
+  const struct {
+    const char* label;
+    bytes data;
+    bool jpeg_allowed;
+  } cases[] = {
+      {"empty", {}, true},
+      {"GIF", {'G', 'I', 'F', '8', '9', 'a', 1, 0, 1, 0}, true},
+      {"PNG", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, true},
+      {"one byte of BM", {'B'}, true},
+      {"cursor directory (type 2)", {0, 0, 2, 0, 1, 0}, true},
+      {"JPEG without the decoder", fixture("colour.jpg"), false},
+      {"text", {'h', 'e', 'l', 'l', 'o'}, true},
+  };
+  for (const auto& c : cases) {
+    decoded_image image;
+    EXPECT_EQ(decode_image(c.data.data(), c.data.size(), c.jpeg_allowed, image),
+              decode_result::not_recognised)
+        << c.label;
+  }
+  decoded_image image;
+  EXPECT_EQ(decode_image(nullptr, 10, true, image), decode_result::not_recognised);
+}
+
+TEST(ImageDecode, EveryStrictPrefixIsRefused) {
+  for (const char* name :
+       {"rgb24.bmp", "pal4.bmp", "topdown.bmp", "flag.ico", "colour.jpg", "grey.jpg"}) {
+    const bytes data = fixture(name);
+    for (std::size_t length = 0; length < data.size(); ++length) {
+      decoded_image image;
+      EXPECT_NE(decode_image(data.data(), length, true, image), decode_result::ok)
+          << name << " cut to " << length << " bytes";
+    }
+  }
+}
+
+TEST(ImageDecode, HeadersThatLieAreRefused) {
+  const bytes bmp = fixture("rgb24.bmp");
+  const bytes ico = fixture("flag.ico");
+  const bytes jpeg = fixture("colour.jpg");
+  const std::size_t sof = jpeg_frame_sizes(jpeg);
+
+  struct change {
+    const char* label;
+    bytes data;
+    decode_result expected;
+  };
+  std::vector<change> cases;
+  auto edited = [](bytes data, auto edit) {
+    edit(data);
+    return data;
+  };
+  cases.push_back({"bitmap width beyond the limit",
+                   edited(bmp, [](bytes& d) { put32(d, 18, max_image_side + 1); }),
+                   decode_result::too_large});
+  cases.push_back({"bitmap taller than its data", edited(bmp, [](bytes& d) { put32(d, 22, 4); }),
+                   decode_result::truncated});
+  cases.push_back({"bitmap pixel offset past the end",
+                   edited(bmp, [](bytes& d) { put32(d, 10, 0x7FFFFFF0); }),
+                   decode_result::truncated});
+  cases.push_back({"bitmap pixel offset inside the header",
+                   edited(bmp, [](bytes& d) { put32(d, 10, 20); }), decode_result::malformed});
+  cases.push_back({"bitmap width zero", edited(bmp, [](bytes& d) { put32(d, 18, 0); }),
+                   decode_result::malformed});
+  cases.push_back({"bitmap height of the smallest int",
+                   edited(bmp, [](bytes& d) { put32(d, 22, 0x80000000u); }),
+                   decode_result::too_large});
+  cases.push_back({"bitmap of 7 bits per pixel", edited(bmp, [](bytes& d) { d[28] = 7; }),
+                   decode_result::malformed});
+  cases.push_back({"bitmap run-length compressed", edited(bmp, [](bytes& d) { put32(d, 30, 1); }),
+                   decode_result::unsupported});
+  cases.push_back({"bitmap header size 1000 in a short file",
+                   edited(bmp, [](bytes& d) { put32(d, 14, 1000); }), decode_result::truncated});
+  cases.push_back({"bitmap palette of 4000 colours",
+                   edited(fixture("pal4.bmp"), [](bytes& d) { put32(d, 46, 4000); }),
+                   decode_result::malformed});
+  cases.push_back({"icon directory of no images", edited(ico, [](bytes& d) { d[4] = 0; }),
+                   decode_result::malformed});
+  cases.push_back({"icon directory longer than the file",
+                   edited(ico, [](bytes& d) { d[4] = 0xFF, d[5] = 0xFF; }),
+                   decode_result::truncated});
+  cases.push_back({"icon image beyond the end",
+                   edited(ico, [](bytes& d) { put32(d, 6 + 12, 0xFFFFFF00u); }),
+                   decode_result::truncated});
+  cases.push_back({"icon image larger than the file",
+                   edited(ico, [](bytes& d) { put32(d, 6 + 8, 0x7FFFFFFF); }),
+                   decode_result::truncated});
+  cases.push_back({"icon image inside the directory",
+                   edited(ico, [](bytes& d) { put32(d, 6 + 12, 8); }), decode_result::malformed});
+  cases.push_back({"icon image claiming a height it has no rows for",
+                   edited(ico, [](bytes& d) { put32(d, 38 + 8, 2 * 200); }),
+                   decode_result::truncated});
+  cases.push_back({"icon image of odd double height",
+                   edited(ico, [](bytes& d) { put32(d, 38 + 8, 63); }), decode_result::malformed});
+  cases.push_back({"JPEG of 65000 x 65000",
+                   edited(jpeg,
+                          [&](bytes& d) {
+                            put16_big(d, sof, 65000);
+                            put16_big(d, sof + 2, 65000);
+                          }),
+                   decode_result::too_large});
+  cases.push_back({"JPEG of width zero", edited(jpeg, [&](bytes& d) { put16_big(d, sof + 2, 0); }),
+                   decode_result::malformed});
+  cases.push_back({"JPEG with garbage after the start marker",
+                   edited(jpeg, [](bytes& d) { std::fill(d.begin() + 2, d.begin() + 40, 0x11); }),
+                   decode_result::malformed});
+
+  for (const auto& c : cases) {
+    decoded_image image;
+    EXPECT_EQ(decode_image(c.data.data(), c.data.size(), true, image), c.expected) << c.label;
+  }
+}
+
+TEST(ImageDecode, CorruptJpegEntropyDataIsRefusedWithoutEndingTheProgram) {
+  const bytes jpeg = fixture("colour.jpg");
+  // Overwrite the scan data (everything after the start-of-scan header, up
+  // to the end marker) with bytes that are no valid Huffman codes.
+  std::size_t sos = 0;
+  for (std::size_t i = 2; i + 1 < jpeg.size(); ++i)
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) sos = i;
+  ASSERT_NE(sos, 0u);
+  const std::size_t scan = sos + 2 + (jpeg[sos + 2] << 8 | jpeg[sos + 3]);
+  bytes corrupt = jpeg;
+  for (std::size_t i = scan; i + 2 < corrupt.size(); ++i) corrupt[i] = 0xFF;
+  decoded_image image;
+  EXPECT_NE(decode_image(corrupt.data(), corrupt.size(), true, image), decode_result::ok);
+
+  // And a stream that ends in the middle of its scan.
+  EXPECT_EQ(decode_image(jpeg.data(), scan + 4, true, image), decode_result::truncated);
+}
+
+TEST(ImageToolkit, LoadImageRefusesMissingEmptyAndTruncatedFilesAndKeepsNothing) {
+  headless::reset();
+  register_jpeg_decoder();
+  const bytes bmp = fixture("rgb24.bmp");
+  temporary_file empty(bytes{});
+  temporary_file truncated(bytes(bmp.begin(), bmp.end() - 1));
+  const std::string folder = std::filesystem::temp_directory_path().string();
+  for (const std::string& path :
+       {std::string(), fixture_path("no_such_file.bmp"), empty.path(), truncated.path(), folder}) {
+    ASSERT_NE(load_image(3, fixture_path("rgb24.bmp")), 0u);
+    EXPECT_EQ(load_image(3, path), 0u) << path;
+    EXPECT_EQ(is_image(3), 0) << "the old image under the number is freed: " << path;
+    EXPECT_EQ(image_handle(3), 0u);
+  }
+}
+
+TEST(ImageToolkit, LoadImageTakesEachFormatWithItsSize) {
+  headless::reset();
+  register_jpeg_decoder();
+  const struct {
+    const char* name;
+    int width, height;
+    bool icon;
+  } cases[] = {{"rgb24.bmp", 5, 3, false},
+               {"pal4.bmp", 5, 3, false},
+               {"flag.ico", 32, 32, true},
+               {"colour.jpg", 16, 8, false},
+               {"grey.jpg", 16, 8, false}};
+  int number = 0;
+  for (const auto& c : cases) {
+    const ui_handle handle = load_image(number, fixture_path(c.name));
+    ASSERT_NE(handle, 0u) << c.name;
+    EXPECT_EQ(image_handle(number), handle);
+    const auto info = headless::image(handle);
+    ASSERT_TRUE(info) << c.name;
+    EXPECT_EQ(info->width, c.width) << c.name;
+    EXPECT_EQ(info->height, c.height) << c.name;
+    EXPECT_EQ(info->icon, c.icon) << c.name;
+    ++number;
+  }
+}
+
+TEST(ImageToolkit, CatchImageOfAnIconInMemoryAndRefusalOfOtherData) {
+  headless::reset();
+  const bytes ico = fixture("flag.ico");
+  const ui_handle icon = catch_image(-1, ico.data(), ico.size());
+  ASSERT_NE(icon, 0u);
+  const int number = static_cast<int>(icon);
+  EXPECT_GT(number, max_object_number);  // -1 gives a new identifier
+  EXPECT_EQ(is_image(number), 1);
+  ASSERT_TRUE(headless::image(image_handle(number)));
+  EXPECT_TRUE(headless::image(image_handle(number))->icon);
+
+  const char text[] = "not an image at all";
+  EXPECT_EQ(catch_image(4, text, sizeof text), 0u);
+  EXPECT_EQ(is_image(4), 0);
+  EXPECT_EQ(catch_image(-1, text, sizeof text), 0u);
+}
