@@ -1,0 +1,321 @@
+// System services on POSIX.
+//
+// Paths arrive with backslashes and are mapped to slashes here. There is no
+// shell "Open" verb: run_program starts the file itself as a program (see
+// there), so documents cannot be opened on this backend.
+#include <dirent.h>
+#include <fcntl.h>
+#include <pthread.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "posix/posix_path.h"
+#include "system.h"
+#include "system_rules.h"
+
+std::string environment_variable(const std::string& name) {
+  if (name.empty() || name.find('=') != std::string::npos) return {};
+  const char* value = std::getenv(name.c_str());
+  if (value == nullptr) return {};
+  std::string text = value;
+  // Same bound as the Windows backend's buffer.
+  if (text.size() > 254) return {};
+  return text;
+}
+
+namespace {
+
+// Closes a descriptor on scope exit.
+class unique_fd {
+ public:
+  explicit unique_fd(int fd = -1) : fd_(fd) {}
+  ~unique_fd() { reset(); }
+  unique_fd(const unique_fd&) = delete;
+  unique_fd& operator=(const unique_fd&) = delete;
+  int get() const { return fd_; }
+  void reset(int fd = -1) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = fd;
+  }
+
+ private:
+  int fd_;
+};
+
+bool write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t put = ::write(fd, data, size);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += put;
+    size -= static_cast<std::size_t>(put);
+  }
+  return true;
+}
+
+bool is_executable_file(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
+}
+
+std::string absolute(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  char buffer[4096];
+  if (getcwd(buffer, sizeof buffer) == nullptr) return path;
+  return std::string(buffer) + "/" + path;
+}
+
+}  // namespace
+
+// The closest equivalent of the shell's "Open" on a program: the file
+// (backslashes mapped to slashes, relative to the caller's current folder)
+// is executed directly, with the parameters split by the command-line rules
+// into its arguments and argv[0] the file as given, in the working folder
+// chosen by the same rule as on Windows. Only an executable regular file can
+// be opened; a document gives 0. The result is non-zero once the program
+// image has been loaded (exec succeeded). Flag 2 (hidden) has no meaning
+// here. Without flag 1 the program is started through an intermediate
+// process that ends at once, so it never stays behind as a zombie.
+int run_program(const std::string& file, const std::string& parameters, const std::string& folder,
+                int flags) {
+  if (file.empty()) return 0;
+  const std::string program = absolute(posix_path(file));
+  if (!is_executable_file(program)) return 0;
+  const std::string directory = posix_path(run_folder(file, folder));
+
+  // Everything the child needs is made before fork: between fork and exec
+  // only async-signal-safe calls are allowed.
+  std::vector<std::string> arguments = split_command_line(parameters);
+  arguments.insert(arguments.begin(), posix_path(file));
+  std::vector<char*> argv;
+  for (std::string& a : arguments) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  // Reports the child's exec failure: the pipe closes on a successful exec.
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) return 0;
+  unique_fd read_end(report[0]), write_end(report[1]);
+  const bool wait = (flags & run_wait) != 0;
+
+  const pid_t child = fork();
+  if (child < 0) return 0;
+  if (child == 0) {
+    read_end.reset();
+    int failure = 0;
+    pid_t runner = 0;
+    if (!wait) runner = fork();  // the intermediate process ends at once
+    if (runner == 0) {
+      if (!directory.empty() && chdir(directory.c_str()) != 0) {
+        failure = errno;
+      } else {
+        execv(program.c_str(), argv.data());
+        failure = errno;
+      }
+      if (::write(write_end.get(), &failure, sizeof failure) < 0) _exit(127);
+      _exit(127);
+    }
+    if (runner < 0) {
+      failure = errno;
+      if (::write(write_end.get(), &failure, sizeof failure) < 0) _exit(127);
+    }
+    _exit(0);
+  }
+  write_end.reset();
+
+  int failure = 0;
+  ssize_t got;
+  do {
+    got = ::read(read_end.get(), &failure, sizeof failure);
+  } while (got < 0 && errno == EINTR);
+  const bool started = got == 0;  // closed by exec without a report
+
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  return started ? 1 : 0;
+}
+
+int file_delete(const std::string& path) {
+  if (path.empty()) return 0;
+  return ::unlink(posix_path(path).c_str()) == 0 ? 1 : 0;
+}
+
+int file_copy(const std::string& source, const std::string& destination) {
+  if (source.empty() || destination.empty()) return 0;
+  unique_fd in(::open(posix_path(source).c_str(), O_RDONLY | O_CLOEXEC));
+  if (in.get() < 0) return 0;
+  struct stat from;
+  if (fstat(in.get(), &from) != 0 || !S_ISREG(from.st_mode)) return 0;
+  // Copying a file onto itself would empty it before reading it.
+  struct stat to;
+  const std::string target = posix_path(destination);
+  if (::stat(target.c_str(), &to) == 0) {
+    if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return 0;
+    if (S_ISDIR(to.st_mode)) return 0;
+  }
+  unique_fd out(
+      ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, from.st_mode & 0777));
+  if (out.get() < 0) return 0;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return 0;
+    if (got == 0) break;
+    if (!write_all(out.get(), buffer, static_cast<std::size_t>(got))) return 0;
+  }
+  // The copy keeps the source's permission bits (an executable stays one).
+  if (fchmod(out.get(), from.st_mode & 0777) != 0) return 0;
+  return 1;
+}
+
+std::int64_t file_size(const std::string& path) {
+  const std::optional<std::string> lookup = size_lookup_path(path);
+  if (!lookup) return -1;
+  struct stat info;
+  if (::stat(posix_path(*lookup).c_str(), &info) != 0) return -1;
+  if (S_ISDIR(info.st_mode)) return -2;
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(info.st_size) & 0xFFFFFFFFu);
+}
+
+namespace {
+
+struct entry {
+  std::string name;
+  bool folder = false;
+};
+
+// The matching entries are listed when the scan starts; the folder is not
+// held open between calls.
+struct directory_scan {
+  std::vector<entry> entries;
+  std::size_t next = 0;
+  std::string name;
+};
+
+struct scan_table {
+  std::mutex lock;
+  std::map<int, directory_scan> scans;
+  int current = -1;
+};
+
+scan_table& scans() {
+  static scan_table table;
+  return table;
+}
+
+}  // namespace
+
+int examine_directory(int scan, const std::string& folder, const std::string& pattern) {
+  // The pattern may hold a folder part of its own, as on Windows.
+  const std::string spec = posix_path(scan_specification(folder, pattern));
+  const std::size_t slash = spec.rfind('/');
+  std::string directory = slash == std::string::npos ? "." : spec.substr(0, slash);
+  if (slash == 0) directory = "/";
+  const std::string name_pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+
+  directory_scan s;
+  if (DIR* dir = ::opendir(directory.c_str())) {
+    while (const dirent* d = ::readdir(dir)) {
+      const std::string name = d->d_name;
+      if (!wildcard_match(name_pattern, name)) continue;
+      struct stat info;
+      const std::string full = directory + "/" + name;
+      const bool is_folder = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+      s.entries.push_back({name, is_folder});
+    }
+    ::closedir(dir);
+  }
+
+  scan_table& t = scans();
+  std::lock_guard<std::mutex> guard(t.lock);
+  t.current = scan;
+  if (s.entries.empty()) {
+    t.scans.erase(scan);
+    return 0;
+  }
+  t.scans[scan] = std::move(s);
+  return 1;
+}
+
+int next_directory_entry() {
+  scan_table& t = scans();
+  std::lock_guard<std::mutex> guard(t.lock);
+  auto found = t.scans.find(t.current);
+  if (found == t.scans.end()) return 0;
+  directory_scan& s = found->second;
+  if (s.next >= s.entries.size()) {
+    t.scans.erase(found);  // at the end the scan is closed
+    return 0;
+  }
+  const entry& e = s.entries[s.next++];
+  s.name = e.name;
+  return e.folder ? 2 : 1;
+}
+
+std::string directory_entry_name() {
+  scan_table& t = scans();
+  std::lock_guard<std::mutex> guard(t.lock);
+  auto found = t.scans.find(t.current);
+  return found == t.scans.end() ? std::string() : found->second.name;
+}
+
+namespace {
+
+struct thread_call {
+  thread_procedure procedure;
+  int argument;
+};
+
+void* thread_entry(void* parameter) {
+  const thread_call call = *static_cast<thread_call*>(parameter);
+  delete static_cast<thread_call*>(parameter);
+  call.procedure(call.argument);
+  return nullptr;
+}
+
+}  // namespace
+
+// POSIX threads commit their stacks on demand; the size stays the default.
+std::uintptr_t thread_start(thread_procedure procedure, int argument) {
+  if (procedure == nullptr) return 0;
+  pthread_attr_t attributes;
+  if (pthread_attr_init(&attributes) != 0) return 0;
+  pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+  auto* call = new thread_call{procedure, argument};
+  pthread_t thread;
+  const int error = pthread_create(&thread, &attributes, thread_entry, call);
+  pthread_attr_destroy(&attributes);
+  if (error != 0) {
+    delete call;
+    return 0;
+  }
+  const auto handle = static_cast<std::uintptr_t>(thread);
+  return handle != 0 ? handle : 1;
+}
+
+void delay(int milliseconds) {
+  if (milliseconds <= 0) return;
+  timespec rest{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (nanosleep(&rest, &rest) != 0 && errno == EINTR) {
+  }
+}
+
+void process_end(int exit_code) {
+  std::fflush(nullptr);
+  _exit(exit_code);
+}

@@ -1,0 +1,233 @@
+// System services on Windows: kernel32, shell32 and user32.
+#include <windows.h>
+// After windows.h:
+#include <objbase.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "system.h"
+#include "system_rules.h"
+
+std::string environment_variable(const std::string& name) {
+  char value[255];
+  const DWORD length = GetEnvironmentVariableA(name.c_str(), value, sizeof value);
+  // 0: not set (or empty); sizeof value or more: the value does not fit.
+  if (length == 0 || length >= sizeof value) return {};
+  return std::string(value, length);
+}
+
+namespace {
+
+// ShellExecuteEx may hand the verb to shell extensions that need COM on
+// the calling thread; worker threads start programs too.
+class com_scope {
+ public:
+  com_scope()
+      : initialised_(
+            SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE))) {
+  }
+  ~com_scope() {
+    if (initialised_) CoUninitialize();
+  }
+  com_scope(const com_scope&) = delete;
+  com_scope& operator=(const com_scope&) = delete;
+
+ private:
+  bool initialised_;
+};
+
+}  // namespace
+
+int run_program(const std::string& file, const std::string& parameters, const std::string& folder,
+                int flags) {
+  if (file.empty()) return 0;
+  const std::string directory = run_folder(file, folder);
+  com_scope com;
+  SHELLEXECUTEINFOA info{};
+  info.cbSize = sizeof info;
+  // No error box of the shell's own: the caller decides what to tell.
+  info.fMask = SEE_MASK_FLAG_NO_UI | ((flags & run_wait) ? SEE_MASK_NOCLOSEPROCESS : 0);
+  info.lpVerb = "Open";
+  info.lpFile = file.c_str();
+  info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();
+  info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
+  info.nShow = (flags & run_hidden) ? SW_HIDE : SW_SHOWNORMAL;
+  if (!ShellExecuteExA(&info)) return 0;
+  if (info.hProcess != nullptr) {
+    WaitForSingleObject(info.hProcess, INFINITE);
+    CloseHandle(info.hProcess);
+  }
+  return 1;
+}
+
+int file_delete(const std::string& path) {
+  return DeleteFileA(path.c_str()) ? 1 : 0;
+}
+
+int file_copy(const std::string& source, const std::string& destination) {
+  return CopyFileA(source.c_str(), destination.c_str(), FALSE) ? 1 : 0;
+}
+
+std::int64_t file_size(const std::string& path) {
+  const std::optional<std::string> lookup = size_lookup_path(path);
+  if (!lookup) return -1;
+  if (is_drive_name(*lookup)) {
+    // "C:" alone names the drive's current folder; the drive root counts.
+    const std::string root = *lookup + "\\";
+    const UINT type = GetDriveTypeA(root.c_str());
+    return (type == DRIVE_NO_ROOT_DIR || type == DRIVE_UNKNOWN) ? -1 : -2;
+  }
+  // Attributes rather than FindFirstFileA: a name holding * or ? is no
+  // file, not the first file that the pattern matches.
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(lookup->c_str(), GetFileExInfoStandard, &data)) return -1;
+  if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return -2;
+  return static_cast<std::int64_t>(data.nFileSizeLow);
+}
+
+namespace {
+
+// One FindFirstFileA scan; the first entry is kept until it is asked for.
+struct directory_scan {
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  WIN32_FIND_DATAA data{};
+  bool first_pending = false;
+  std::string name;
+
+  directory_scan() = default;
+  directory_scan(const directory_scan&) = delete;
+  directory_scan& operator=(const directory_scan&) = delete;
+  ~directory_scan() { close(); }
+  void close() {
+    if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+    handle = INVALID_HANDLE_VALUE;
+  }
+};
+
+struct scan_table {
+  std::mutex lock;
+  std::map<int, directory_scan> scans;
+  int current = -1;
+};
+
+scan_table& scans() {
+  static scan_table table;
+  return table;
+}
+
+}  // namespace
+
+int examine_directory(int scan, const std::string& folder, const std::string& pattern) {
+  scan_table& t = scans();
+  std::lock_guard<std::mutex> guard(t.lock);
+  t.scans.erase(scan);
+  t.current = scan;
+  directory_scan& s = t.scans[scan];
+  const std::string spec = scan_specification(folder, pattern);
+  s.handle = FindFirstFileA(spec.c_str(), &s.data);
+  if (s.handle == INVALID_HANDLE_VALUE) {
+    t.scans.erase(scan);
+    return 0;
+  }
+  s.first_pending = true;
+  return 1;
+}
+
+int next_directory_entry() {
+  scan_table& t = scans();
+  std::lock_guard<std::mutex> guard(t.lock);
+  auto found = t.scans.find(t.current);
+  if (found == t.scans.end()) return 0;
+  directory_scan& s = found->second;
+  if (s.first_pending) {
+    s.first_pending = false;
+  } else if (!FindNextFileA(s.handle, &s.data)) {
+    t.scans.erase(found);  // at the end the scan is closed
+    return 0;
+  }
+  s.name = s.data.cFileName;
+  return (s.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
+}
+
+std::string directory_entry_name() {
+  scan_table& t = scans();
+  std::lock_guard<std::mutex> guard(t.lock);
+  auto found = t.scans.find(t.current);
+  return found == t.scans.end() ? std::string() : found->second.name;
+}
+
+namespace {
+
+struct window_list {
+  HWND keep;
+  std::vector<HWND> disabled;
+};
+
+BOOL CALLBACK disable_window(HWND window, LPARAM list_address) {
+  auto* list = reinterpret_cast<window_list*>(list_address);
+  if (window != list->keep && IsWindowVisible(window) && IsWindowEnabled(window)) {
+    EnableWindow(window, FALSE);
+    list->disabled.push_back(window);
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+int message_box(const std::string& title, const std::string& text, int flags) {
+  const HWND foreground = GetForegroundWindow();
+  DWORD owner_process = 0;
+  if (foreground != nullptr) GetWindowThreadProcessId(foreground, &owner_process);
+  const HWND owner = owner_process == GetCurrentProcessId() ? foreground : nullptr;
+
+  // The box is modal for the calling thread's other windows too, not only
+  // for its owner.
+  window_list list{foreground, {}};
+  EnumThreadWindows(GetCurrentThreadId(), disable_window, reinterpret_cast<LPARAM>(&list));
+  const int answer = MessageBoxA(owner, text.c_str(), title.c_str(), static_cast<UINT>(flags));
+  for (HWND window : list.disabled) EnableWindow(window, TRUE);
+  return answer;
+}
+
+namespace {
+
+struct thread_call {
+  thread_procedure procedure;
+  int argument;
+};
+
+DWORD WINAPI thread_entry(LPVOID parameter) {
+  const thread_call call = *static_cast<thread_call*>(parameter);
+  delete static_cast<thread_call*>(parameter);
+  return static_cast<DWORD>(call.procedure(call.argument));
+}
+
+}  // namespace
+
+std::uintptr_t thread_start(thread_procedure procedure, int argument) {
+  if (procedure == nullptr) return 0;
+  auto* call = new thread_call{procedure, argument};
+  // Without STACK_SIZE_PARAM_IS_A_RESERVATION the size is the initial
+  // commitment; the stack still grows up to the program's reserve. The
+  // handle is the caller's: threads are never joined.
+  DWORD id = 0;
+  const HANDLE thread = CreateThread(nullptr, 4096, thread_entry, call, 0, &id);
+  if (thread == nullptr) {
+    delete call;
+    return 0;
+  }
+  return reinterpret_cast<std::uintptr_t>(thread);
+}
+
+void delay(int milliseconds) {
+  Sleep(milliseconds > 0 ? static_cast<DWORD>(milliseconds) : 0);
+}
+
+void process_end(int exit_code) {
+  ExitProcess(static_cast<UINT>(exit_code));
+}
