@@ -1,0 +1,428 @@
+"""The real language_chooser.exe (64-bit build) under Wine: real clicks and
+keys (xdotool), its window read by the UI probe, the programs it starts
+played by stand-ins that record where and how often they ran, and a
+screenshot of every scenario under ARTIFACTS_DIR."""
+
+import json
+import re
+import subprocess
+import sys
+import time
+from pathlib import Path
+
+import pytest
+
+import winerig
+
+sys.path.insert(0, str(winerig.SOURCE_DIR / "tools"))
+import demo_chooser  # noqa: E402
+
+CHOOSE = "Choisissez votre langue\n\nChoose your language"
+NO_FOLDER = "Pas de dossier langues!"
+CANNOT_RECORD = "Erreur cr\xe9ation fichier langue.ini"
+OLD_INI = b"Nederlands-uitgebreid.txt\r\nmore\r\n"
+
+
+@pytest.fixture(scope="module")
+def flags(tmp_path_factory):
+    """Flag icons drawn once for the module: name -> icon file bytes."""
+    folder = tmp_path_factory.mktemp("flags")
+    made = {}
+    for name in ("English", "Deutsch", "Fran\xe7ais"):
+        demo_chooser.make_flag(folder / "f.ico", demo_chooser.LANGUAGES[name]["flag"])
+        made[name] = (folder / "f.ico").read_bytes()
+    return made
+
+
+class Chooser:
+    """One run of language_chooser.exe in a product folder."""
+
+    def __init__(self, wine, folder: Path):
+        self.wine = wine
+        self.folder = folder
+        self.process = wine.start_program(winerig.program("language_chooser"), cwd=folder)
+
+    # ---- reading the screen ---------------------------------------------
+
+    def probe(self, *args: str) -> dict:
+        result = self.wine.run(winerig.program("ui_probe"), list(args), timeout=60)
+        try:
+            return json.loads(result.stdout)
+        except json.JSONDecodeError:
+            return {"error": result.stdout + result.stderr}
+
+    def state(self) -> dict:
+        return self.probe("--exe", "language_chooser.exe", "--visible", "--wait", "5000")
+
+    @staticmethod
+    def control(state: dict, number: int) -> dict:
+        for control in state.get("controls", []):
+            if control["id"] == number:
+                return control
+        raise AssertionError(f"no control {number} in {state}")
+
+    def labels(self, state: dict) -> list[str]:
+        return [item["text"] for item in self.control(state, 0)["items"]]
+
+    def wait_ready(self, timeout: float = 30) -> dict:
+        """The window with its list in large-icon display: start-up is over."""
+        deadline = time.monotonic() + timeout
+        state = {}
+        while time.monotonic() < deadline:
+            state = self.state()
+            controls = state.get("controls", [])
+            if any(c["id"] == 0 and c.get("view") == 0 for c in controls):
+                return state
+            time.sleep(0.2)
+        raise AssertionError(f"the chooser did not get ready: {state}")
+
+    def boxes(self) -> list[dict]:
+        found = self.probe("--boxes", "--exe", "language_chooser.exe")
+        return [b for b in found.get("boxes", []) if b.get("visible")]
+
+    def wait_box(self, timeout: float = 20) -> dict:
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            boxes = self.boxes()
+            if boxes:
+                return boxes[0]
+            time.sleep(0.2)
+        raise AssertionError("no message box")
+
+    def dismiss_box(self) -> None:
+        """Presses Return on the open box (its OK button has the focus) and
+        waits until it is gone."""
+        self.wine.key("Return")
+        deadline = time.monotonic() + 10
+        while self.boxes() and time.monotonic() < deadline:
+            time.sleep(0.2)
+        assert not self.boxes(), "the message box did not close"
+
+    # ---- acting ---------------------------------------------------------
+
+    def click_rect(self, rect) -> None:
+        left, top, right, bottom = rect
+        self.wine.click((left + right) // 2, (top + bottom) // 2)
+
+    def click_control(self, number: int) -> None:
+        self.click_rect(self.control(self.state(), number)["rect"])
+
+    def pick(self, label: str) -> None:
+        items = self.control(self.state(), 0)["items"]
+        item = next(i for i in items if i["text"] == label)
+        self.click_rect(item["rect"])
+        deadline = time.monotonic() + 10
+        while time.monotonic() < deadline:
+            if any(i["selected"] and i["text"] == label
+                   for i in self.control(self.state(), 0)["items"]):
+                return
+            time.sleep(0.2)
+        raise AssertionError(f"{label} did not get selected")
+
+    def x_window(self) -> str:
+        return self.wine.wait_window("Select Language|" + "|".join(
+            re.escape(n) for n in ("English", "Deutsch")))
+
+    def close_with_alt_f4(self) -> None:
+        window = self.x_window()
+        self.wine.activate(window)
+        self.wine.key("alt+F4")
+
+    def wait_end(self, timeout: float = 30) -> int:
+        return self.wine.wait_program(self.process, timeout=timeout)
+
+
+def product(folder: Path, flags: dict, languages=("English", "Deutsch"), with_flag=None) -> Path:
+    """A product folder: stand-ins for the product and the translators'
+    tool, old installed files, and languages with help files."""
+    winerig.copy_standin(folder, ["tessarin.exe", "traducteur.exe"])
+    (folder / "aide.chm").write_bytes(b"old help")
+    (folder / "bon.htm").write_bytes(b"old page")
+    (folder / "langue.ini").write_bytes(OLD_INI)
+    langues = folder / "langues"
+    langues.mkdir(exist_ok=True)
+    for name in languages:
+        (langues / f"{name}.txt").write_bytes(f"texts of {name}\r\n".encode("cp1252"))
+        if with_flag is None or name in with_flag:
+            (langues / f"{name}.ico").write_bytes(flags.get(name, flags["English"]))
+        (folder / f"{name}.chm").write_bytes(f"{name} help".encode("cp1252"))
+        (folder / f"{name}.htm").write_bytes(f"{name} page".encode("cp1252"))
+    return folder
+
+
+def scan_order(wine, langues: Path) -> list[str]:
+    """The language files in the order of the platform's own search."""
+    result = wine.run(winerig.program("chooser_scan_order"),
+                      [winerig.windows_path(langues), "*.txt"])
+    return [n for n in result.stdout.splitlines() if n and not n.endswith("\\")]
+
+
+def starts(folder: Path, program: str) -> list[dict]:
+    return [r for r in winerig.read_json_lines(folder / "standin.log")
+            if r.get("program", "").lower() == program]
+
+
+def wait_starts(folder: Path, count: int, timeout: float = 20) -> list[dict]:
+    deadline = time.monotonic() + timeout
+    found = winerig.read_json_lines(folder / "standin.log")
+    while len(found) < count and time.monotonic() < deadline:
+        time.sleep(0.2)
+        found = winerig.read_json_lines(folder / "standin.log")
+    return found
+
+
+def expect_nothing_recorded(folder: Path) -> None:
+    time.sleep(1)  # what might have been started has had time to record
+    assert (folder / "langue.ini").read_bytes() == OLD_INI
+    assert (folder / "aide.chm").read_bytes() == b"old help"
+    assert (folder / "bon.htm").read_bytes() == b"old page"
+    assert starts(folder, "tessarin.exe") == []
+
+
+def green_pixels(shot: Path, rect) -> int:
+    """Green pixels of the screenshot inside the screen rectangle."""
+    left, top, right, bottom = rect
+    out = subprocess.run(["convert", str(shot), "-crop",
+                          f"{right - left}x{bottom - top}+{left}+{top}", "txt:-"],
+                         stdout=subprocess.PIPE, check=True).stdout.decode()
+    count = 0
+    for m in re.finditer(r"\((\d+),(\d+),(\d+)", out):
+        r, g, b = (int(v) for v in m.groups())
+        if r > 255 or g > 255:  # 16-bit channels
+            r, g, b = r >> 8, g >> 8, b >> 8
+        if g > 120 and r < 90 and b < 110:
+            count += 1
+    return count
+
+
+# ---- scenarios -------------------------------------------------------------------
+
+
+def test_window_layout_and_confirming_english(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags, languages=("English", "Deutsch", "Fran\xe7ais"))
+    expected = [n[:-4] for n in scan_order(wine, folder / "langues")]
+    assert len(expected) == 3
+    chooser = Chooser(wine, folder)
+    state = chooser.wait_ready()
+    window = state["window"]
+    assert window["client"] == [369, 192]
+    assert window["caption"] and not window["system_menu"]
+    assert window["topmost"]
+    left, top, right, bottom = window["rect"]
+    assert abs((left + right) / 2 - 512) <= 1 and abs((top + bottom) / 2 - 384) <= 1
+    listing = chooser.control(state, 0)
+    assert listing["class"] == "SysListView32"
+    assert listing["client_rect"] == [0, 0, 370, 155]
+    assert listing["view"] == 0
+    button = chooser.control(state, 1)
+    assert button["class"] == "Button" and button["text"] == ""
+    assert button["client_rect"] == [295, 160, 65, 30]
+    link = chooser.control(state, 2)
+    assert link["text"] == "Si vous \xeates traducteur"
+    assert link["client_rect"] == [15, 165, 125, 20]
+    assert [c["id"] for c in state["controls"]] == [0, 1, 2]
+    assert chooser.labels(state) == expected
+    assert not any(i["selected"] for i in listing["items"])
+    shot = screenshot("listed")
+    assert green_pixels(shot, button["rect"]) >= 40, "the go icon is not on the button"
+
+    chooser.pick("English")
+    screenshot("picked")
+    chooser.click_control(1)
+    assert chooser.wait_end() == 0
+    assert (folder / "langue.ini").read_bytes() == b"English.txt\r\n"
+    assert (folder / "aide.chm").read_bytes() == b"English help"
+    assert (folder / "bon.htm").read_bytes() == b"English page"
+    records = wait_starts(folder, 1)
+    time.sleep(1)
+    product_starts = starts(folder, "tessarin.exe")
+    assert len(product_starts) == 1, records
+    assert product_starts[0]["folder"].rstrip("\\").lower() == \
+        winerig.windows_path(folder).lower()
+    assert starts(folder, "traducteur.exe") == []
+
+
+def test_only_languages_with_a_loadable_flag_are_listed(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags, languages=("English", "Sans-drapeau", "Casse", "Zulu"),
+                     with_flag=("English", "Zulu"))
+    langues = folder / "langues"
+    (langues / "Casse.ico").write_bytes(b"not an icon at all")
+    (langues / "x.txt").mkdir()
+    (langues / "x.ico").write_bytes(flags["English"])
+    (langues / ".txt").write_bytes(b"nameless")
+    (langues / ".ico").write_bytes(flags["Deutsch"])
+    expected = [n[:-4] for n in scan_order(wine, langues)
+                if n not in ("Sans-drapeau.txt", "Casse.txt")]
+    assert sorted(expected) == ["", "English", "Zulu"]
+
+    chooser = Chooser(wine, folder)
+    state = chooser.wait_ready()
+    assert chooser.labels(state) == expected
+    shot = screenshot()
+    assert green_pixels(shot, chooser.control(state, 1)["rect"]) >= 40, "go icon lost"
+    assert chooser.boxes() == []
+    chooser.close_with_alt_f4()
+    assert chooser.wait_end() == 0
+    expect_nothing_recorded(folder)
+
+
+@pytest.mark.parametrize("layout", ["no langues folder", "empty langues folder"])
+def test_no_language_files_give_the_message_and_an_empty_list(wine, workdir, flags, screenshot,
+                                                              layout):
+    folder = product(workdir, flags, languages=())
+    if layout == "no langues folder":
+        (folder / "langues").rmdir()
+    chooser = Chooser(wine, folder)
+    box = chooser.wait_box()
+    assert (box["text"], box["title"], box["icon"], box["buttons"]) == \
+        (NO_FOLDER, "", "none", ["OK"])
+    screenshot("no-folder")
+    chooser.dismiss_box()
+    state = chooser.wait_ready()
+    assert chooser.labels(state) == []
+    chooser.click_control(1)
+    box = chooser.wait_box()
+    assert (box["text"], box["icon"]) == (CHOOSE, "stop")
+    screenshot("choose")
+    chooser.dismiss_box()
+    chooser.close_with_alt_f4()
+    assert chooser.wait_end() == 0
+    expect_nothing_recorded(folder)
+
+
+def test_confirm_without_selection_asks_then_accepts_a_choice(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags)
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    chooser.click_control(1)
+    box = chooser.wait_box()
+    assert (box["text"], box["title"], box["icon"], box["buttons"]) == \
+        (CHOOSE, "", "stop", ["OK"])
+    screenshot("asked")
+    time.sleep(0.5)
+    assert (folder / "langue.ini").read_bytes() == OLD_INI
+    assert winerig.read_json_lines(folder / "standin.log") == []
+    chooser.dismiss_box()
+    chooser.pick("Deutsch")
+    chooser.click_control(1)
+    assert chooser.wait_end() == 0
+    assert (folder / "langue.ini").read_bytes() == b"Deutsch.txt\r\n"
+    assert len(wait_starts(folder, 1)) == 1
+    assert len(starts(folder, "tessarin.exe")) == 1
+
+
+def test_each_click_on_the_link_starts_the_translators_tool(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags)
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    for _ in range(3):
+        chooser.click_control(2)
+        time.sleep(0.3)
+    records = wait_starts(folder, 3)
+    time.sleep(1)
+    tool = starts(folder, "traducteur.exe")
+    assert len(tool) == 3, records
+    for record in tool:
+        assert record["folder"].rstrip("\\").lower() == winerig.windows_path(folder).lower()
+    screenshot()
+    assert chooser.process.poll() is None, "the chooser ended"
+    assert "window" in chooser.state()
+    chooser.close_with_alt_f4()
+    assert chooser.wait_end() == 0
+    expect_nothing_recorded(folder)
+
+
+def test_choice_that_cannot_be_recorded_is_reported_and_the_product_starts(
+        wine, workdir, flags, screenshot):
+    folder = product(workdir, flags)
+    (folder / "langue.ini").unlink()
+    (folder / "langue.ini").mkdir()  # as root, read-only files are still writable
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    chooser.pick("English")
+    chooser.click_control(1)
+    box = chooser.wait_box()
+    assert (box["text"], box["title"], box["icon"]) == (CANNOT_RECORD, "", "none")
+    screenshot()
+    chooser.dismiss_box()
+    assert chooser.wait_end() == 0
+    assert (folder / "langue.ini").is_dir()
+    assert (folder / "aide.chm").read_bytes() == b"old help"
+    assert (folder / "bon.htm").read_bytes() == b"old page"
+    wait_starts(folder, 1)
+    assert len(starts(folder, "tessarin.exe")) == 1
+
+
+def test_missing_help_file_keeps_the_old_one(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags)
+    (folder / "English.chm").unlink()
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    chooser.pick("English")
+    screenshot()
+    chooser.click_control(1)
+    assert chooser.wait_end() == 0
+    assert (folder / "langue.ini").read_bytes() == b"English.txt\r\n"
+    assert (folder / "aide.chm").read_bytes() == b"old help"
+    assert (folder / "bon.htm").read_bytes() == b"English page"
+    wait_starts(folder, 1)
+    assert len(starts(folder, "tessarin.exe")) == 1
+
+
+def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags)
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    window = chooser.x_window()
+
+    def watch(until, limit):
+        seen, last = [], None
+        deadline = time.monotonic() + limit
+        while time.monotonic() < deadline:
+            title = wine._x(["xdotool", "getwindowname", window], check=False).rstrip("\n")
+            if title != last:
+                seen.append(title)
+                last = title
+                if until(seen):
+                    break
+        return seen
+
+    def wrapped(seen):
+        counts = [len(t) - len(t.lstrip(" ")) for t in seen]
+        drops = [i for i in range(1, len(counts)) if counts[i] < counts[i - 1]]
+        return bool(drops) and counts[-1] >= 5
+
+    before = watch(wrapped, 30)
+    screenshot("request")
+    counts = [len(t) - len(t.lstrip(" ")) for t in before]
+    assert all(t.lstrip(" ") == "Select Language" for t in before), before
+    assert all(1 <= c <= 84 for c in counts), counts
+    drops = [i for i in range(1, len(counts)) if counts[i] < counts[i - 1]]
+    assert len(drops) == 1, counts
+    i = drops[0]
+    assert counts[i - 1] >= 80 and counts[i] <= 4, counts
+    steps = list(zip(counts[:i - 1], counts[1:i])) + list(zip(counts[i:], counts[i + 1:]))
+    assert all(0 < b - a <= 4 for a, b in steps), counts  # one space a step, a few missed
+    assert max(counts) >= 80
+
+    chooser.pick("Deutsch")
+    after = watch(lambda seen: sum(t.endswith("Deutsch") for t in seen) >= 5, 15)
+    screenshot("selected")
+    named = [t for t in after if t.endswith("Deutsch")]
+    assert len(named) >= 5, after
+    assert after.index(named[0]) + len(named) == len(after), after  # never back
+    assert all(1 <= len(t) - len(t.lstrip(" ")) <= 84 for t in named)
+    chooser.close_with_alt_f4()
+    assert chooser.wait_end() == 0
+    expect_nothing_recorded(folder)
+
+
+def test_alt_f4_ends_without_writing_or_starting(wine, workdir, flags, screenshot):
+    folder = product(workdir, flags)
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    screenshot()
+    chooser.close_with_alt_f4()
+    assert chooser.wait_end() == 0
+    expect_nothing_recorded(folder)
+    assert winerig.read_json_lines(folder / "standin.log") == []
