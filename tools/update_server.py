@@ -35,7 +35,8 @@ the old one):
         "/files/setup.exe": {"file": "standin.exe"}}}
 
 A route is matched on the path alone (the query is ignored). What it sends:
-    "body": text              the reply (Windows-1252 bytes)
+    "body": text              the reply: code points 0 to 255 are the bytes of
+                              those values, others Windows-1252
     "settings": {k: v} or [[k, v], ...]
                               key=value lines, each ended by "line_end"
                               ("\\r\\n" unless given)
@@ -123,7 +124,10 @@ def encode(text: str, encoding: str | None) -> bytes:
         return text.encode("utf-16")  # with a byte-order mark
     if encoding == "utf-8-sig":
         return text.encode("utf-8-sig")
-    return text.encode("cp1252", errors="replace")
+    # Code points 0 to 255 stand for the byte of that value (so a scenario
+    # can hold any byte as \u00XX); others go as Windows-1252.
+    return b"".join(bytes([ord(c)]) if ord(c) < 256 else c.encode("cp1252", errors="replace")
+                    for c in text)
 
 
 class Handler(BaseHTTPRequestHandler):

@@ -15,7 +15,9 @@ namespace {
 std::atomic<int> download_running{0};
 }  // namespace
 
-bool offer_download_running() { return download_running.load() != 0; }
+bool offer_download_running() {
+  return download_running.load() != 0;
+}
 
 void download_and_hand_over() {
   if (download_running.exchange(1) != 0) return;

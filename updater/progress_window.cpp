@@ -58,6 +58,10 @@ void show_status(int entry) {
   set_status_bar_text(status_bar, 0, catalogue_entry(entry), status_borderless);
 }
 
+int control_colour_entries() {
+  return static_cast<int>(colour_table().size());
+}
+
 int set_control_colours(int control, int text_colour, int background_colour) {
   std::vector<colour_entry>& table = colour_table();
   for (auto it = table.begin(); it != table.end(); ++it) {
@@ -71,9 +75,8 @@ int set_control_colours(int control, int text_colour, int background_colour) {
   entry.text_colour = text_colour;
   entry.background_colour = background_colour;
   entry.face_brush = brush_owner(create_solid_brush(system_colour(button_face)));
-  entry.background_brush = brush_owner(background_colour == -1
-                                           ? hollow_brush()
-                                           : create_solid_brush(background_colour));
+  entry.background_brush =
+      brush_owner(background_colour == -1 ? hollow_brush() : create_solid_brush(background_colour));
   table.push_back(std::move(entry));
   return 0;
 }
@@ -102,10 +105,9 @@ std::intptr_t lookup_control_colours(ui_handle control, std::uintptr_t device_co
 }
 
 ui_handle open_progress_window() {
-  const ui_handle window = open_window(progress_window, 0, 0, 395, 162,
-                                       window_hidden | window_title_bar | window_system_menu |
-                                           window_centred,
-                                       catalogue_entry(1));
+  const ui_handle window = open_window(
+      progress_window, 0, 0, 395, 162,
+      window_hidden | window_title_bar | window_system_menu | window_centred, catalogue_entry(1));
   if (window == 0) return 0;
   set_window_background(progress_window, colour_white);
   if (!begin_controls(window_handle(progress_window))) return 0;

@@ -31,6 +31,9 @@ ui_handle open_progress_window();
 // User-interface thread only, before the window hook is installed.
 int set_control_colours(int control, int text_colour, int background_colour);
 
+// Number of entries in the control colour table.
+int control_colour_entries();
+
 // For the window hook: sets the device context's colours for the control
 // with this native handle as the table says and returns the brush that
 // paints its background; hook_marker when the table has no entry for it.

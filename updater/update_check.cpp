@@ -11,7 +11,9 @@
 #include "system.h"
 #include "update_client.h"
 
-std::string module_check_request() { return module_check_url + "?os=windows"; }
+std::string module_check_request() {
+  return module_check_url + "?os=windows";
+}
 
 // Values go in as they are, without percent-encoding: the server expects
 // the definitions version exactly as the definitions file holds it.

@@ -83,9 +83,13 @@ bool fetch(const std::string& url, FILE* file) {
 
 }  // namespace
 
-void download_service_start() { start_once(); }
+void download_service_start() {
+  start_once();
+}
 
-void download_service_end() { service_ended.store(1); }
+void download_service_end() {
+  service_ended.store(1);
+}
 
 void forget_cached_url(const std::string&) {}
 

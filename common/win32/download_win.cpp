@@ -103,9 +103,13 @@ bool fetch(const std::string& url, HANDLE file) {
 
 void download_service_start() {}
 
-void download_service_end() { service_ended.store(1); }
+void download_service_end() {
+  service_ended.store(1);
+}
 
-void forget_cached_url(const std::string& url) { DeleteUrlCacheEntryA(url.c_str()); }
+void forget_cached_url(const std::string& url) {
+  DeleteUrlCacheEntryA(url.c_str());
+}
 
 int download_to_file(const std::string& url, const std::string& path) {
   if (url.empty() || path.empty() || service_ended.load() || !http_scheme(url)) return 0;
