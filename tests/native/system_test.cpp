@@ -1,0 +1,540 @@
+// System services on the POSIX backend over real files and processes:
+// command-line splitting, file size, copy and delete, directory scans,
+// starting programs (the stand-in), threads, environment, message boxes.
+#include "system.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "posix/headless.h"
+#include "service_fixtures.h"
+#include "system_rules.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using service_test::current_folder_scope;
+using service_test::scratch_folder;
+using strings = std::vector<std::string>;
+}  // namespace
+
+// The backend's command line text (what next_program_parameter reads when
+// no line was set).
+std::string platform_command_line();
+
+namespace {
+
+// ---- command line ---------------------------------------------------------
+
+struct split_case {
+  const char* what;
+  std::string line;
+  strings items;  // the program's name first
+};
+
+std::vector<split_case> split_cases() {
+  return {
+      {"quoted program path with blanks, then auto",
+       "\"C:\\Program Files\\Tessarin\\update_client.exe\" auto",
+       {"C:\\Program Files\\Tessarin\\update_client.exe", "auto"}},
+      {"quoted parameter", "prog two \"words in\" three", {"prog", "two", "words in", "three"}},
+      {"a quote closing mid-word starts the next item", "prog \"ab\"cd", {"prog", "ab", "cd"}},
+      {"a quote inside an unquoted item is ordinary", "prog ab\"cd\" e", {"prog", "ab\"cd\"", "e"}},
+      {"runs of blanks count as one", "prog   a     b", {"prog", "a", "b"}},
+      {"leading and trailing blanks", "   prog a   ", {"prog", "a"}},
+      {"tabs are ordinary characters", "prog a\tb \tc", {"prog", "a\tb", "\tc"}},
+      {"unclosed quote runs to the end", "prog \"a b", {"prog", "a b"}},
+      {"empty quoted item", "prog \"\" x", {"prog", "", "x"}},
+      {"two quoted items back to back", "prog \"a\"\"b\"", {"prog", "a", "b"}},
+      {"quoted item then blank", "\"p q\" \"r\" s", {"p q", "r", "s"}},
+      {"program only", "prog", {"prog"}},
+      {"empty line", "", {}},
+      {"blanks only", "    ", {}},
+      {"bytes above 127", "prog caf\xE9", {"prog", "caf\xE9"}},
+  };
+}
+
+class split_table : public ::testing::TestWithParam<split_case> {};
+
+TEST_P(split_table, items) {
+  const split_case& c = GetParam();
+  EXPECT_EQ(split_command_line(c.line), c.items) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(cases, split_table, ::testing::ValuesIn(split_cases()));
+
+TEST(program_parameters, next_parameter_then_empty_texts) {
+  set_command_line("\"/opt/my programs/update_client\" auto");
+  EXPECT_EQ(next_program_parameter(), "auto");
+  EXPECT_EQ(next_program_parameter(), "");
+  EXPECT_EQ(next_program_parameter(), "");
+
+  set_command_line("prog two \"words in\" three");
+  EXPECT_EQ(next_program_parameter(), "two");
+  EXPECT_EQ(next_program_parameter(), "words in");
+  EXPECT_EQ(next_program_parameter(), "three");
+  EXPECT_EQ(next_program_parameter(), "");
+}
+
+TEST(program_parameters, recorded_arguments_split_back) {
+  char a0[] = "/opt/my dir/prog", a1[] = "auto", a2[] = "two words", a3[] = "", a4[] = "a\tb";
+  char* argv[] = {a0, a1, a2, a3, a4, nullptr};
+  record_program_arguments(5, argv);
+  EXPECT_EQ(split_command_line(platform_command_line()),
+            (strings{"/opt/my dir/prog", "auto", "two words", "", "a\tb"}));
+}
+
+// ---- pure rules -----------------------------------------------------------
+
+TEST(wildcards, table) {
+  const struct {
+    const char* pattern;
+    const char* name;
+    bool match;
+  } cases[] = {
+      {"*.txt", "a.txt", true},
+      {"*.txt", "A.TXT", true},
+      {"*.TXT", "b.txt", true},
+      {"*.txt", "a.txt.bak", false},
+      {"*.txt", "txt", false},
+      {"?.txt", "a.txt", true},
+      {"?.txt", "ab.txt", false},
+      {"??.txt", "ab.txt", true},
+      {"a*", "A", true},
+      {"*", "", true},
+      {"*.*", "noextension", true},
+      {"*.*", "a.b", true},
+      {"*.*", ".", true},
+      {"*.*", "..", true},
+      {"abc.*", "abc", true},
+      {"abc.*", "ABC.def", true},
+      {"abc.*", "abcd", false},
+      {"*a*b*", "xxaxxbxx", true},
+      {"*a*b*", "xxbxxaxx", false},
+      {"fran\xE7"
+       "ais.txt",
+       "FRAN\xE7"
+       "AIS.TXT",
+       true},
+      {"\xE9*", "\xC9t\xE9", false},
+      {"*.ico", "fr.ico", true},
+      {"", "a", false},
+      {"*?", "", false},
+      {"a?c", "abc", true},
+      {"a?c", "ac", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(wildcard_match(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+  }
+  // Many stars against a long non-matching name end quickly.
+  EXPECT_FALSE(wildcard_match("*a*a*a*a*a*a*a*a*b", std::string(5000, 'a')));
+}
+
+TEST(run_folder_rule, table) {
+  const struct {
+    const char* file;
+    const char* folder;
+    const char* expected;
+  } cases[] = {
+      {"vantrel.exe", "", ""},
+      {"vantrel.exe", "D:\\work", "D:\\work"},
+      {"app\\vantrel.exe", "", "app\\"},
+      {"C:\\vantrel.exe", "", "C:\\"},
+      {"C:\\a\\b\\vantrel.exe", "", "C:\\a\\b\\"},
+      {"C:\\a\\b\\vantrel.exe", "other", "other"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run_folder(c.file, c.folder), c.expected) << c.file << " / " << c.folder;
+  }
+}
+
+TEST(scan_specification_rule, table) {
+  EXPECT_EQ(scan_specification("langues", "*.txt"), "langues\\*.txt");
+  EXPECT_EQ(scan_specification("langues\\", "*.txt"), "langues\\*.txt");
+  EXPECT_EQ(scan_specification("langues", ""), "langues\\*.*");
+  EXPECT_EQ(scan_specification("", ""), "*.*");
+  EXPECT_EQ(scan_specification("", "*.ico"), "*.ico");
+}
+
+// ---- file size, copy, delete ----------------------------------------------
+
+TEST(file_size, table) {
+  scratch_folder folder;
+  folder.write("empty.txt", "");
+  folder.write("five.txt", "12345");
+  fs::create_directories(folder.path() / "sub dir");
+  const struct {
+    const char* what;
+    std::string path;
+    std::int64_t size;
+  } cases[] = {
+      {"empty file", folder.system_path("empty.txt"), 0},
+      {"five bytes", folder.system_path("five.txt"), 5},
+      {"missing file", folder.system_path("missing.txt"), -1},
+      {"empty path", "", -1},
+      {"folder", folder.system_path("sub dir"), -2},
+      {"folder with trailing backslash", folder.system_path("sub dir") + "\\", -2},
+      {"folder with two trailing backslashes: one removed, the rest looked up",
+       folder.system_path("sub dir") + "\\\\", -2},
+      {"root", "\\", -2},
+      {"file in a missing folder", folder.system_path("none\\five.txt"), -1},
+  };
+  for (const auto& c : cases) EXPECT_EQ(file_size(c.path), c.size) << c.what;
+}
+
+TEST(file_size, path_length_limit) {
+  // A real file whose path has exactly 1,023 characters is looked up; the
+  // same file named with one more character is not.
+  scratch_folder folder;
+  std::string path = folder.path().string();
+  while (path.size() + 1 + 200 < 1023 - 10) {
+    path += "/" + std::string(200, 'd');
+  }
+  fs::create_directories(path);
+  path += "/" + std::string(1023 - path.size() - 1, 'f');
+  ASSERT_EQ(path.size(), 1023u);
+  std::ofstream(path) << "abc";
+  std::string system = path;
+  for (char& c : system) {
+    if (c == '/') c = '\\';
+  }
+  EXPECT_EQ(file_size(system), 3);
+  EXPECT_EQ(file_size("\\" + system), -1) << "1,024 characters";
+  EXPECT_EQ(file_size(std::string(5000, 'x')), -1);
+}
+
+TEST(file_size, low_32_bits_of_a_large_file) {
+  scratch_folder folder;
+  const fs::path big = folder.write("big.bin", "");
+  ASSERT_EQ(truncate(big.c_str(), (std::int64_t{1} << 32) + 7), 0);  // sparse
+  EXPECT_EQ(file_size(folder.system_path("big.bin")), 7);
+}
+
+TEST(file_copy, replaces_an_existing_destination) {
+  scratch_folder folder;
+  folder.write("new.txt", "new");
+  folder.write("old.txt", "old and much longer contents");
+  EXPECT_NE(file_copy(folder.system_path("new.txt"), folder.system_path("old.txt")), 0);
+  EXPECT_EQ(folder.read("old.txt"), "new");
+  EXPECT_EQ(folder.read("new.txt"), "new");
+}
+
+TEST(file_copy, creates_and_keeps_bytes_and_permissions) {
+  scratch_folder folder;
+  std::string bytes;
+  for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);
+  const fs::path source = folder.write("prog", bytes);
+  fs::permissions(source, fs::perms::owner_all);
+  ASSERT_NE(file_copy(folder.system_path("prog"), folder.system_path("copy")), 0);
+  EXPECT_EQ(folder.read("copy"), bytes);
+  EXPECT_EQ(fs::status(folder.path() / "copy").permissions() & fs::perms::owner_exec,
+            fs::perms::owner_exec);
+}
+
+TEST(file_copy, failures_leave_files_alone) {
+  scratch_folder folder;
+  folder.write("a.txt", "keep");
+  fs::create_directory(folder.path() / "dir");
+  EXPECT_EQ(file_copy(folder.system_path("missing"), folder.system_path("x")), 0);
+  EXPECT_FALSE(fs::exists(folder.path() / "x"));
+  EXPECT_EQ(file_copy(folder.system_path("dir"), folder.system_path("x")), 0);
+  EXPECT_EQ(file_copy(folder.system_path("a.txt"), folder.system_path("dir")), 0);
+  // Onto itself: refused rather than emptied.
+  EXPECT_EQ(file_copy(folder.system_path("a.txt"), folder.system_path("a.txt")), 0);
+  EXPECT_EQ(folder.read("a.txt"), "keep");
+  EXPECT_EQ(file_copy(folder.system_path("a.txt"), ""), 0);
+}
+
+TEST(file_delete, table) {
+  scratch_folder folder;
+  folder.write("a.txt", "x");
+  fs::create_directory(folder.path() / "dir");
+  EXPECT_NE(file_delete(folder.system_path("a.txt")), 0);
+  EXPECT_FALSE(fs::exists(folder.path() / "a.txt"));
+  EXPECT_EQ(file_delete(folder.system_path("a.txt")), 0) << "no longer there";
+  EXPECT_EQ(file_delete(folder.system_path("dir")), 0);
+  EXPECT_TRUE(fs::is_directory(folder.path() / "dir"));
+  EXPECT_EQ(file_delete(""), 0);
+}
+
+// ---- directory scans ------------------------------------------------------
+
+using listing = std::set<std::pair<std::string, int>>;
+
+listing scan_all() {
+  listing seen;
+  for (int kind; (kind = next_directory_entry()) != 0;) {
+    EXPECT_TRUE(seen.insert({directory_entry_name(), kind}).second) << directory_entry_name();
+  }
+  return seen;
+}
+
+class directory_scan_test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_.write("langues/fr.txt", "");
+    folder_.write("langues/EN.TXT", "");
+    folder_.write("langues/fr.ico", "");
+    folder_.write("langues/notes.txt.bak", "");
+    fs::create_directories(folder_.path() / "langues/update");
+  }
+  scratch_folder folder_;
+};
+
+TEST_F(directory_scan_test, pattern_table) {
+  const std::string langues = folder_.system_path("langues");
+  const struct {
+    const char* what;
+    std::string folder, pattern;
+    listing expected;
+  } cases[] = {
+      {"case-insensitive extension", langues, "*.txt", {{"fr.txt", 1}, {"EN.TXT", 1}}},
+      {"pattern in capitals", langues, "*.TXT", {{"fr.txt", 1}, {"EN.TXT", 1}}},
+      {"trailing backslash on the folder", langues + "\\", "*.txt", {{"fr.txt", 1}, {"EN.TXT", 1}}},
+      {"question mark", langues, "f?.*", {{"fr.txt", 1}, {"fr.ico", 1}}},
+      {"folder entries match", langues, "up*", {{"update", 2}}},
+      {"no pattern: everything, dot entries as folders",
+       langues,
+       "",
+       {{".", 2},
+        {"..", 2},
+        {"fr.txt", 1},
+        {"EN.TXT", 1},
+        {"fr.ico", 1},
+        {"notes.txt.bak", 1},
+        {"update", 2}}},
+      {"dot entries only", langues, ".*", {{".", 2}, {"..", 2}}},
+      {"folder part in the pattern", folder_.system_path(""), "langues\\*.ico", {{"fr.ico", 1}}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_NE(examine_directory(0, c.folder, c.pattern), 0) << c.what;
+    EXPECT_EQ(scan_all(), c.expected) << c.what;
+    EXPECT_EQ(next_directory_entry(), 0) << c.what << ": closed at the end";
+  }
+}
+
+TEST_F(directory_scan_test, relative_folder_and_current_folder) {
+  current_folder_scope inside(folder_.path());
+  EXPECT_NE(examine_directory(1, "langues", "*.ico"), 0);
+  EXPECT_EQ(scan_all(), (listing{{"fr.ico", 1}}));
+  EXPECT_NE(examine_directory(1, "", "lang*"), 0);
+  EXPECT_EQ(scan_all(), (listing{{"langues", 2}}));
+}
+
+TEST_F(directory_scan_test, nothing_matches) {
+  const std::string langues = folder_.system_path("langues");
+  const struct {
+    const char* what;
+    std::string folder, pattern;
+  } cases[] = {
+      {"no matching file", langues, "*.chm"},
+      {"missing folder", folder_.system_path("missing"), "*.*"},
+      {"a file as folder", folder_.system_path("langues\\fr.txt"), "*"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(examine_directory(2, c.folder, c.pattern), 0) << c.what;
+    EXPECT_EQ(next_directory_entry(), 0) << c.what;
+    EXPECT_EQ(directory_entry_name(), "") << c.what;
+  }
+}
+
+TEST_F(directory_scan_test, a_new_scan_under_the_same_number_replaces_the_old) {
+  const std::string langues = folder_.system_path("langues");
+  ASSERT_NE(examine_directory(3, langues, "*.txt"), 0);
+  ASSERT_NE(next_directory_entry(), 0);
+  ASSERT_NE(examine_directory(3, langues, "*.ico"), 0);
+  EXPECT_EQ(next_directory_entry(), 1);
+  EXPECT_EQ(directory_entry_name(), "fr.ico");
+  EXPECT_EQ(next_directory_entry(), 0);
+}
+
+// ---- starting programs ----------------------------------------------------
+
+struct standin_line {
+  std::string program, folder, command_line;
+};
+
+// The stand-in's JSON lines (its texts hold no escapes in these tests).
+std::vector<standin_line> read_log(const fs::path& log) {
+  std::vector<standin_line> lines;
+  std::ifstream in(log);
+  auto field = [](const std::string& line, const std::string& name) {
+    const std::string key = "\"" + name + "\": \"";
+    const std::size_t start = line.find(key);
+    if (start == std::string::npos) return std::string();
+    std::string value;
+    for (std::size_t i = start + key.size(); i < line.size() && line[i] != '"'; ++i) {
+      if (line[i] == '\\') ++i;
+      value += line[i];
+    }
+    return value;
+  };
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back({field(line, "program"), field(line, "folder"), field(line, "command_line")});
+  }
+  return lines;
+}
+
+class run_program_test : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const fs::path standin = fs::path(BUILD_DIR) / "tools" / "standin";
+    ASSERT_TRUE(fs::exists(standin)) << "build the standin target";
+    fs::create_directories(folder_.path() / "app");
+    fs::create_directories(folder_.path() / "other");
+    fs::copy_file(standin, folder_.path() / "app" / "vantrel");
+    fs::copy_file(standin, folder_.path() / "tessarin");
+    folder_.write("document.txt", "not a program");
+    log_ = folder_.path() / "standin.log";
+    setenv("STANDIN_LOG", log_.c_str(), 1);
+  }
+  void TearDown() override {
+    unsetenv("STANDIN_LOG");
+    unsetenv("STANDIN_DELAY_MS");
+  }
+  std::vector<standin_line> wait_for_lines(std::size_t count) {
+    for (int i = 0; i < 1000 && read_log(log_).size() < count; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return read_log(log_);
+  }
+  scratch_folder folder_;
+  fs::path log_;
+};
+
+TEST_F(run_program_test, working_folder_rule_and_parameters) {
+  current_folder_scope inside(folder_.path());
+  const std::string root = fs::current_path().string();
+  const struct {
+    const char* what;
+    std::string file, parameters, folder;
+    std::string expected_folder, expected_line;
+  } cases[] = {
+      {"folder of the file's path", "app\\vantrel", "auto \"two words\" x\"y\"", "", root + "/app",
+       "app/vantrel auto \"two words\" x\"y\""},
+      {"given folder wins", "app\\vantrel", "", folder_.system_path("other"), root + "/other",
+       "app/vantrel"},
+      {"no folder part: the caller's folder", "tessarin", "", "", root, "tessarin"},
+      {"absolute path", folder_.system_path("app\\vantrel"), "a", "", root + "/app",
+       folder_.path().string() + "/app/vantrel a"},
+  };
+  std::size_t expected_count = 0;
+  for (const auto& c : cases) {
+    EXPECT_NE(run_program(c.file, c.parameters, c.folder, run_wait), 0) << c.what;
+    const std::vector<standin_line> lines = wait_for_lines(++expected_count);
+    ASSERT_EQ(lines.size(), expected_count) << c.what;
+    EXPECT_EQ(lines.back().folder, c.expected_folder) << c.what;
+    EXPECT_EQ(lines.back().command_line, c.expected_line) << c.what;
+  }
+}
+
+TEST_F(run_program_test, without_wait_the_program_still_runs_once) {
+  current_folder_scope inside(folder_.path());
+  EXPECT_NE(run_program("app\\vantrel"), 0);
+  const std::vector<standin_line> lines = wait_for_lines(1);
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].program, "vantrel");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(read_log(log_).size(), 1u);
+}
+
+TEST_F(run_program_test, wait_returns_after_the_program_ended) {
+  current_folder_scope inside(folder_.path());
+  setenv("STANDIN_DELAY_MS", "300", 1);
+  EXPECT_NE(run_program("tessarin", "", "", run_wait | run_hidden), 0);
+  EXPECT_EQ(read_log(log_).size(), 1u) << "the line is written before the program ends";
+}
+
+TEST_F(run_program_test, what_cannot_be_started_gives_zero) {
+  current_folder_scope inside(folder_.path());
+  const struct {
+    const char* what;
+    std::string file, folder;
+  } cases[] = {
+      {"missing file", "missing", ""},
+      {"empty name", "", ""},
+      {"a document", "document.txt", ""},
+      {"a folder", "app", ""},
+      {"missing working folder", "tessarin", "no such folder"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(run_program(c.file, "", c.folder, run_wait), 0) << c.what;
+    EXPECT_EQ(run_program(c.file, "", c.folder, 0), 0) << c.what;
+  }
+  EXPECT_TRUE(read_log(log_).empty());
+}
+
+// ---- threads, environment, message boxes, process end ---------------------
+
+std::atomic<int> thread_sum{0};
+int add_argument(int argument) {
+  thread_sum += argument;
+  return 0;
+}
+
+TEST(thread_start, runs_each_procedure_with_its_argument) {
+  thread_sum = 0;
+  int expected = 0;
+  for (int i = 1; i <= 20; ++i) {
+    EXPECT_NE(thread_start(add_argument, i), 0u);
+    expected += i;
+  }
+  for (int i = 0; i < 1000 && thread_sum != expected; ++i) delay(5);
+  EXPECT_EQ(thread_sum.load(), expected);
+  EXPECT_EQ(thread_start(nullptr, 1), 0u);
+}
+
+TEST(environment_variable, values_and_limits) {
+  setenv("SERVICES_TEST_VALUE", "C:\\Temp", 1);
+  EXPECT_EQ(environment_variable("SERVICES_TEST_VALUE"), "C:\\Temp");
+  setenv("SERVICES_TEST_VALUE", std::string(254, 't').c_str(), 1);
+  EXPECT_EQ(environment_variable("SERVICES_TEST_VALUE"), std::string(254, 't'));
+  setenv("SERVICES_TEST_VALUE", std::string(255, 't').c_str(), 1);
+  EXPECT_EQ(environment_variable("SERVICES_TEST_VALUE"), "");
+  unsetenv("SERVICES_TEST_VALUE");
+  EXPECT_EQ(environment_variable("SERVICES_TEST_VALUE"), "");
+  EXPECT_EQ(environment_variable(""), "");
+  EXPECT_EQ(environment_variable("A=B"), "");
+}
+
+TEST(message_box, recorded_and_answered_with_ok) {
+  const std::size_t before = headless::message_boxes().size();
+  EXPECT_EQ(message_box("", "Erreur dans la lecture des langues", message_stop), 1);
+  const std::vector<headless::message_record> boxes = headless::message_boxes();
+  ASSERT_EQ(boxes.size(), before + 1);
+  EXPECT_EQ(boxes.back().title, "");
+  EXPECT_EQ(boxes.back().text, "Erreur dans la lecture des langues");
+  EXPECT_EQ(boxes.back().flags, 16);
+}
+
+TEST(process_end, ends_with_the_code_after_flushing_output) {
+  scratch_folder folder;
+  const fs::path out = folder.path() / "out.txt";
+  std::fflush(nullptr);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (std::freopen(out.c_str(), "w", stdout) == nullptr) _exit(99);
+    std::printf("buffered, not yet written");
+    process_end(7);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 7);
+  EXPECT_EQ(scratch_folder::read_bytes(out), "buffered, not yet written");
+}
+
+}  // namespace
