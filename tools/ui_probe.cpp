@@ -73,3 +73,520 @@
 //                     "none" | "other",
 //             "buttons": ["OK"], "rect": [l, t, r, b], "visible": true,
 //             "owner": 1234 (handle of the owner window, 0 if none)}]}
+
+#include <windows.h>
+// After windows.h:
+#include <commctrl.h>
+#include <tlhelp32.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct options {
+  std::string title;
+  DWORD pid = 0;
+  bool by_pid = false;
+  std::string exe;
+  bool visible_only = false;
+  int wait_ms = 0;
+  bool boxes = false;
+};
+
+// ---- JSON output -------------------------------------------------------------
+
+std::string json_text(const std::string& text) {
+  // Windows-1252 bytes to UTF-16, written as \u escapes where not ASCII.
+  std::string out = "\"";
+  if (text.empty()) return out + "\"";
+  const int count =
+      MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(count), L'\0');
+  MultiByteToWideChar(1252, 0, text.data(), static_cast<int>(text.size()), wide.data(), count);
+  for (wchar_t c : wide) {
+    if (c == L'"' || c == L'\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c >= 0x20 && c < 0x7F) {
+      out += static_cast<char>(c);
+    } else {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
+      out += escape;
+    }
+  }
+  return out + "\"";
+}
+
+std::string json_rect(const RECT& r) {
+  return "[" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " +
+         std::to_string(r.right) + ", " + std::to_string(r.bottom) + "]";
+}
+
+const char* json_bool(bool value) {
+  return value ? "true" : "false";
+}
+
+std::string handle_number(HWND hwnd) {
+  return std::to_string(static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(hwnd)));
+}
+
+std::string window_text(HWND hwnd) {
+  // WM_GETTEXT rather than GetWindowText, which does not ask other
+  // processes' controls for their text.
+  std::string text(65536, '\0');
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutA(hwnd, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()),
+                           SMTO_ABORTIFHUNG, 2000, &length))
+    return {};
+  text.resize(std::min<std::size_t>(length, text.size()));
+  return text;
+}
+
+std::string class_name(HWND hwnd) {
+  char name[256] = {};
+  GetClassNameA(hwnd, name, sizeof name);
+  return name;
+}
+
+// ---- Memory in the target process -------------------------------------------
+
+// A block of memory in another process, for messages whose parameters are
+// pointers (status-bar and list-view texts).
+class remote_block {
+ public:
+  remote_block(DWORD pid, std::size_t size) : size_(size) {
+    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+    if (process_)
+      address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+  }
+  ~remote_block() {
+    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
+    if (process_) CloseHandle(process_);
+  }
+  remote_block(const remote_block&) = delete;
+  remote_block& operator=(const remote_block&) = delete;
+
+  bool valid() const { return address_ != nullptr; }
+  char* address(std::size_t offset = 0) const { return static_cast<char*>(address_) + offset; }
+  bool write(std::size_t offset, const void* data, std::size_t size) const {
+    SIZE_T done = 0;
+    return WriteProcessMemory(process_, address(offset), data, size, &done) && done == size;
+  }
+  bool read(std::size_t offset, void* data, std::size_t size) const {
+    SIZE_T done = 0;
+    return ReadProcessMemory(process_, address(offset), data, size, &done) && done == size;
+  }
+
+ private:
+  HANDLE process_ = nullptr;
+  void* address_ = nullptr;
+  std::size_t size_;
+};
+
+DWORD process_of(HWND hwnd) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(hwnd, &pid);
+  return pid;
+}
+
+LRESULT send(HWND hwnd, UINT message, WPARAM first, LPARAM second) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutA(hwnd, message, first, second, SMTO_ABORTIFHUNG, 2000, &result)) return 0;
+  return static_cast<LRESULT>(result);
+}
+
+// ---- Controls ---------------------------------------------------------------------
+
+std::string status_fields(HWND bar) {
+  const int count = static_cast<int>(send(bar, SB_GETPARTS, 0, 0));
+  std::string out;
+  constexpr std::size_t text_size = 4096;
+  remote_block block(process_of(bar), text_size + 256 * sizeof(int));
+  if (!block.valid()) return ", \"fields\": null";
+  std::vector<int> ends(static_cast<std::size_t>(std::max(count, 0)));
+  if (count > 0) {
+    send(bar, SB_GETPARTS, static_cast<WPARAM>(count),
+         reinterpret_cast<LPARAM>(block.address(text_size)));
+    block.read(text_size, ends.data(), ends.size() * sizeof(int));
+  }
+  out += ", \"fields\": [";
+  for (int i = 0; i < count; ++i) {
+    std::string text(text_size, '\0');
+    const char zero[1] = {0};
+    block.write(0, zero, 1);
+    const LRESULT result =
+        send(bar, SB_GETTEXTA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(block.address()));
+    const std::size_t length = std::min<std::size_t>(LOWORD(result), text_size - 1);
+    block.read(0, text.data(), length);
+    text.resize(length);
+    out += (i ? ", " : "") + json_text(text);
+  }
+  out += "], \"field_ends\": [";
+  for (int i = 0; i < count; ++i) out += (i ? ", " : "") + std::to_string(ends[i]);
+  return out + "]";
+}
+
+std::string list_items(HWND list) {
+  const int count = static_cast<int>(send(list, LVM_GETITEMCOUNT, 0, 0));
+  HWND header = reinterpret_cast<HWND>(send(list, LVM_GETHEADER, 0, 0));
+  int columns = header ? static_cast<int>(send(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
+  if (columns < 1) columns = 1;
+  const LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
+  std::string out = ", \"view\": " + std::to_string(style & LVS_TYPEMASK) + ", \"items\": [";
+  constexpr std::size_t text_size = 4096;
+  remote_block block(process_of(list), sizeof(LVITEMA) + sizeof(RECT) + text_size);
+  if (!block.valid()) return out + "]";
+  const std::size_t text_at = sizeof(LVITEMA) + sizeof(RECT);
+  for (int i = 0; i < count; ++i) {
+    std::vector<std::string> texts;
+    for (int column = 0; column < columns; ++column) {
+      LVITEMA item{};
+      item.iSubItem = column;
+      item.pszText = block.address(text_at);
+      item.cchTextMax = static_cast<int>(text_size);
+      block.write(0, &item, sizeof item);
+      const LRESULT length = send(list, LVM_GETITEMTEXTA, static_cast<WPARAM>(i),
+                                  reinterpret_cast<LPARAM>(block.address()));
+      std::string text(static_cast<std::size_t>(std::clamp<LRESULT>(length, 0, text_size - 1)),
+                       '\0');
+      block.read(text_at, text.data(), text.size());
+      texts.push_back(text);
+    }
+    const LRESULT state =
+        send(list, LVM_GETITEMSTATE, static_cast<WPARAM>(i), LVIS_SELECTED | LVIS_FOCUSED);
+    RECT bounds{LVIR_BOUNDS, 0, 0, 0};
+    block.write(sizeof(LVITEMA), &bounds, sizeof bounds);
+    if (send(list, LVM_GETITEMRECT, static_cast<WPARAM>(i),
+             reinterpret_cast<LPARAM>(block.address(sizeof(LVITEMA)))))
+      block.read(sizeof(LVITEMA), &bounds, sizeof bounds);
+    else
+      bounds = RECT{};
+    MapWindowPoints(list, nullptr, reinterpret_cast<POINT*>(&bounds), 2);
+    out += (i ? ", " : "");
+    out += "{\"text\": " + json_text(texts[0]) + ", \"columns\": [";
+    for (std::size_t c = 0; c < texts.size(); ++c) out += (c ? ", " : "") + json_text(texts[c]);
+    out += "], \"selected\": " + std::string(json_bool(state & LVIS_SELECTED)) +
+           ", \"focused\": " + json_bool(state & LVIS_FOCUSED) +
+           ", \"rect\": " + json_rect(bounds) + "}";
+  }
+  return out + "]";
+}
+
+HWND focused_window(HWND top) {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+std::string describe_control(HWND top, HWND control, HWND focus) {
+  RECT screen;
+  GetWindowRect(control, &screen);
+  RECT relative = screen;
+  MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&relative), 2);
+  const std::string name = class_name(control);
+  std::string out =
+      "{\"handle\": " + handle_number(control) +
+      ", \"id\": " + std::to_string(GetDlgCtrlID(control)) + ", \"class\": " + json_text(name) +
+      ", \"text\": " + json_text(window_text(control)) + ", \"rect\": " + json_rect(screen) +
+      ", \"client_rect\": [" + std::to_string(relative.left) + ", " + std::to_string(relative.top) +
+      ", " + std::to_string(relative.right - relative.left) + ", " +
+      std::to_string(relative.bottom - relative.top) + "]" +
+      ", \"enabled\": " + json_bool(IsWindowEnabled(control)) +
+      ", \"visible\": " + json_bool(IsWindowVisible(control)) +
+      ", \"focused\": " + json_bool(control == focus) +
+      ", \"style\": " + std::to_string(static_cast<DWORD>(GetWindowLongPtrA(control, GWL_STYLE))) +
+      ", \"exstyle\": " +
+      std::to_string(static_cast<DWORD>(GetWindowLongPtrA(control, GWL_EXSTYLE)));
+  if (lstrcmpiA(name.c_str(), PROGRESS_CLASSA) == 0) {
+    const LRESULT pos = send(control, PBM_GETPOS, 0, 0);
+    const LRESULT low = send(control, PBM_GETRANGE, TRUE, 0);
+    const LRESULT high = send(control, PBM_GETRANGE, FALSE, 0);
+    out += ", \"progress\": {\"pos\": " + std::to_string(pos) +
+           ", \"min\": " + std::to_string(low) + ", \"max\": " + std::to_string(high) + "}";
+  } else if (lstrcmpiA(name.c_str(), STATUSCLASSNAMEA) == 0) {
+    out += status_fields(control);
+  } else if (lstrcmpiA(name.c_str(), WC_LISTVIEWA) == 0) {
+    out += list_items(control);
+  }
+  return out + "}";
+}
+
+// ---- Message boxes ------------------------------------------------------------------
+
+bool is_message_box(HWND hwnd) {
+  return class_name(hwnd) == "#32770";
+}
+
+// Which system icon the box shows: its icon control's pixels on the screen
+// compared with each system icon drawn on the dialog's face colour (icon
+// handles of another process cannot be read).
+std::string box_icon(HWND box) {
+  HWND icon_control = nullptr;
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (class_name(child) == "Static" &&
+        (GetWindowLongPtrA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon_control = child;
+      break;
+    }
+  }
+  if (!icon_control || !IsWindowVisible(icon_control)) return "none";
+  RECT rect;
+  GetWindowRect(icon_control, &rect);
+  const int width = GetSystemMetrics(SM_CXICON), height = GetSystemMetrics(SM_CYICON);
+  HDC screen = GetDC(nullptr);
+  HDC shot = CreateCompatibleDC(screen);
+  HDC drawn = CreateCompatibleDC(screen);
+  HBITMAP shot_bitmap = CreateCompatibleBitmap(screen, width, height);
+  HBITMAP drawn_bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old_shot = SelectObject(shot, shot_bitmap);
+  HGDIOBJ old_drawn = SelectObject(drawn, drawn_bitmap);
+  BitBlt(shot, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  const struct {
+    const char* name;
+    LPCSTR id;
+  } candidates[] = {{"stop", MAKEINTRESOURCEA(32513)},
+                    {"question", MAKEINTRESOURCEA(32514)},
+                    {"warning", MAKEINTRESOURCEA(32515)},
+                    {"information", MAKEINTRESOURCEA(32516)}};
+  std::string best = "other";
+  double best_difference = 1e18;
+  RECT all{0, 0, width, height};
+  HBRUSH face = GetSysColorBrush(COLOR_3DFACE);
+  for (const auto& candidate : candidates) {
+    FillRect(drawn, &all, face);
+    DrawIconEx(drawn, 0, 0, LoadIconA(nullptr, candidate.id), width, height, 0, nullptr, DI_NORMAL);
+    double difference = 0;
+    for (int y = 0; y < height; y += 2)
+      for (int x = 0; x < width; x += 2) {
+        const COLORREF a = GetPixel(shot, x, y), b = GetPixel(drawn, x, y);
+        difference += std::abs(GetRValue(a) - GetRValue(b)) +
+                      std::abs(GetGValue(a) - GetGValue(b)) + std::abs(GetBValue(a) - GetBValue(b));
+      }
+    if (difference < best_difference) {
+      best_difference = difference;
+      best = candidate.name;
+    }
+  }
+  // More than a quarter of full difference on average: none of them.
+  if (best_difference / ((width / 2) * (height / 2)) > 3 * 64) best = "other";
+  SelectObject(shot, old_shot);
+  SelectObject(drawn, old_drawn);
+  DeleteObject(shot_bitmap);
+  DeleteObject(drawn_bitmap);
+  DeleteDC(shot);
+  DeleteDC(drawn);
+  ReleaseDC(nullptr, screen);
+  return best;
+}
+
+std::string describe_box(HWND box) {
+  std::string text;
+  std::string buttons;
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    const std::string name = class_name(child);
+    const LONG_PTR style = GetWindowLongPtrA(child, GWL_STYLE);
+    if (name == "Button") {
+      buttons += (buttons.empty() ? "" : ", ") + json_text(window_text(child));
+    } else if (name == "Static" && (style & SS_TYPEMASK) != SS_ICON) {
+      const std::string t = window_text(child);
+      if (!t.empty()) text += (text.empty() ? "" : "\n") + t;
+    }
+  }
+  RECT rect;
+  GetWindowRect(box, &rect);
+  return "{\"handle\": " + handle_number(box) + ", \"pid\": " + std::to_string(process_of(box)) +
+         ", \"title\": " + json_text(window_text(box)) + ", \"text\": " + json_text(text) +
+         ", \"icon\": " + json_text(box_icon(box)) + ", \"buttons\": [" + buttons +
+         "], \"rect\": " + json_rect(rect) + ", \"visible\": " + json_bool(IsWindowVisible(box)) +
+         ", \"owner\": " + handle_number(GetWindow(box, GW_OWNER)) + "}";
+}
+
+// ---- Finding windows ----------------------------------------------------------------
+
+std::string lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::vector<DWORD> processes_named(const std::string& exe) {
+  std::vector<DWORD> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    std::string name = entry.szExeFile;
+    const std::size_t slash = name.find_last_of("\\/");
+    if (slash != std::string::npos) name = name.substr(slash + 1);
+    if (lower(name) == lower(exe)) found.push_back(entry.th32ProcessID);
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+struct search {
+  const options* wanted;
+  std::vector<DWORD> pids;  // empty: any process
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK collect_window(HWND hwnd, LPARAM context) {
+  auto* s = reinterpret_cast<search*>(context);
+  const options& o = *s->wanted;
+  if (!s->pids.empty() &&
+      std::find(s->pids.begin(), s->pids.end(), process_of(hwnd)) == s->pids.end())
+    return TRUE;
+  if (o.visible_only && !IsWindowVisible(hwnd)) return TRUE;
+  if (o.boxes) {
+    if (is_message_box(hwnd)) s->found.push_back(hwnd);
+    return TRUE;
+  }
+  if (!o.title.empty()) {
+    if (window_text(hwnd).find(o.title) == std::string::npos) return TRUE;
+  } else if (is_message_box(hwnd)) {
+    return TRUE;
+  }
+  // Wine's own helper windows have no title and are of no process of ours.
+  if (o.title.empty() && s->pids.empty()) return TRUE;
+  s->found.push_back(hwnd);
+  return TRUE;
+}
+
+bool pick_processes(const options& o, std::vector<DWORD>& pids) {
+  if (o.by_pid) pids.push_back(o.pid);
+  if (!o.exe.empty()) {
+    std::vector<DWORD> named = processes_named(o.exe);
+    if (named.empty()) return false;
+    if (o.by_pid) {
+      if (std::find(named.begin(), named.end(), o.pid) == named.end()) return false;
+    } else {
+      pids = named;
+    }
+  }
+  return true;
+}
+
+std::vector<HWND> find_windows(const options& o) {
+  search s{&o, {}, {}};
+  if (!pick_processes(o, s.pids)) return {};
+  EnumWindows(collect_window, reinterpret_cast<LPARAM>(&s));
+  return s.found;
+}
+
+BOOL CALLBACK collect_child(HWND hwnd, LPARAM context) {
+  reinterpret_cast<std::vector<HWND>*>(context)->push_back(hwnd);
+  return TRUE;
+}
+
+std::string describe_window(HWND top) {
+  RECT rect, client;
+  GetWindowRect(top, &rect);
+  GetClientRect(top, &client);
+  POINT origin{0, 0};
+  ClientToScreen(top, &origin);
+  const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(top, GWL_STYLE));
+  const DWORD exstyle = static_cast<DWORD>(GetWindowLongPtrA(top, GWL_EXSTYLE));
+  HWND focus = focused_window(top);
+  if (focus && focus != top && !IsChild(top, focus)) focus = nullptr;
+  std::vector<HWND> children;
+  EnumChildWindows(top, collect_child, reinterpret_cast<LPARAM>(&children));
+
+  std::string out =
+      "{\n  \"window\": {\"handle\": " + handle_number(top) +
+      ", \"pid\": " + std::to_string(process_of(top)) +
+      ", \"class\": " + json_text(class_name(top)) + ", \"title\": " + json_text(window_text(top)) +
+      ", \"rect\": " + json_rect(rect) + ", \"client\": [" + std::to_string(client.right) + ", " +
+      std::to_string(client.bottom) + "], \"client_origin\": [" + std::to_string(origin.x) + ", " +
+      std::to_string(origin.y) + "]" + ", \"visible\": " + json_bool(IsWindowVisible(top)) +
+      ", \"enabled\": " + json_bool(IsWindowEnabled(top)) +
+      ", \"minimised\": " + json_bool(IsIconic(top)) + ", \"style\": " + std::to_string(style) +
+      ", \"exstyle\": " + std::to_string(exstyle) +
+      ", \"caption\": " + json_bool((style & WS_CAPTION) == WS_CAPTION) +
+      ", \"system_menu\": " + json_bool(style & WS_SYSMENU) +
+      ", \"topmost\": " + json_bool(exstyle & WS_EX_TOPMOST) +
+      ", \"foreground\": " + json_bool(GetForegroundWindow() == top) + "},\n";
+  out += "  \"focus\": " +
+         (focus && focus != top ? std::to_string(GetDlgCtrlID(focus)) : std::string("null")) +
+         ",\n  \"controls\": [";
+  for (std::size_t i = 0; i < children.size(); ++i)
+    out += std::string(i ? ",\n    " : "\n    ") + describe_control(top, children[i], focus);
+  out += children.empty() ? "],\n" : "\n  ],\n";
+  HWND foreground = GetForegroundWindow();
+  if (foreground && is_message_box(foreground) && process_of(foreground) == process_of(top))
+    out += "  \"message_box\": " + describe_box(foreground) + "\n}";
+  else
+    out += "  \"message_box\": null\n}";
+  return out;
+}
+
+HWND choose(const std::vector<HWND>& found) {
+  for (HWND hwnd : found)
+    if (IsWindowVisible(hwnd)) return hwnd;
+  return found.empty() ? nullptr : found.front();
+}
+
+int usage() {
+  std::fputs(
+      "usage: ui_probe [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]\n"
+      "       ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]\n",
+      stderr);
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool has_value = i + 1 < argc;
+    if (arg == "--title" && has_value) {
+      o.title = argv[++i];
+    } else if (arg == "--pid" && has_value) {
+      o.pid = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
+      o.by_pid = true;
+    } else if (arg == "--exe" && has_value) {
+      o.exe = argv[++i];
+    } else if (arg == "--wait" && has_value) {
+      o.wait_ms = std::atoi(argv[++i]);
+    } else if (arg == "--visible") {
+      o.visible_only = true;
+    } else if (arg == "--boxes") {
+      o.boxes = true;
+    } else {
+      return usage();
+    }
+  }
+  if (!o.boxes && o.title.empty() && !o.by_pid && o.exe.empty()) return usage();
+
+  const DWORD start = GetTickCount();
+  std::vector<HWND> found;
+  for (;;) {
+    found = find_windows(o);
+    if (!found.empty() || static_cast<int>(GetTickCount() - start) >= o.wait_ms) break;
+    Sleep(100);
+  }
+  if (o.boxes) {
+    std::string out = "{\"boxes\": [";
+    for (std::size_t i = 0; i < found.size(); ++i)
+      out += (i ? ",\n  " : "\n  ") + describe_box(found[i]);
+    out += found.empty() ? "]}\n" : "\n]}\n";
+    std::fputs(out.c_str(), stdout);
+    return found.empty() ? 1 : 0;
+  }
+  HWND top = choose(found);
+  if (!top) {
+    std::fputs("{\"error\": \"no matching window\"}\n", stdout);
+    return 1;
+  }
+  std::fputs((describe_window(top) + "\n").c_str(), stdout);
+  return 0;
+}
