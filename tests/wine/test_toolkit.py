@@ -1,0 +1,313 @@
+"""The toolkit's Windows backend under wine64: tests/win/toolkit_win_test.exe
+builds a window with every kind of control; the UI probe and xdotool check
+it from outside, as a user would see it. Screenshots go to ARTIFACTS_DIR."""
+
+import json
+import os
+import queue
+import subprocess
+import threading
+import time
+
+import pytest
+
+import winerig
+
+FIXTURES = winerig.SOURCE_DIR / "tests" / "fixtures" / "images"
+TITLE = "Toolkit test"
+
+# Control numbers of the test window (see toolkit_win_test.cpp). Creation
+# order of the controls that take the focus: 8, 6, 5.
+IMAGE, LIST, LINK, BUTTON, FIRST_BUTTON, PLAIN_TEXT, PROGRESS = 4, 6, 7, 5, 8, 9, 3
+
+
+class ProgramUnderTest:
+    """The running test program: its event lines and its commands."""
+
+    def __init__(self, wine):
+        self.wine = wine
+        self.lines = queue.Queue()
+        self.process = subprocess.Popen(
+            wine.command(winerig.program("toolkit_win_test"),
+                         ["window", winerig.windows_path(FIXTURES)]),
+            env=wine.env(), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL)
+        threading.Thread(target=self._pump, daemon=True).start()
+        self.ready = self.next_line(timeout=90)
+        assert self.ready.get("ready"), self.ready
+
+    def _pump(self):
+        for line in self.process.stdout:
+            text = line.decode("latin-1").strip()
+            if text:
+                self.lines.put(json.loads(text))
+
+    def next_line(self, timeout=20):
+        return self.lines.get(timeout=timeout)
+
+    def command(self, text):
+        self.process.stdin.write((text + "\n").encode("latin-1"))
+        self.process.stdin.flush()
+        while True:
+            line = self.next_line()
+            if line.get("done") == text:
+                return line
+
+    def events(self, settle=1.5):
+        """Event lines that arrive until nothing came for `settle` seconds."""
+        found = []
+        while True:
+            try:
+                line = self.lines.get(timeout=settle)
+            except queue.Empty:
+                return found
+            if "event" in line:
+                found.append(line)
+
+    def drain(self):
+        self.events(settle=0.3)
+
+    def stop(self):
+        if self.process.poll() is None:
+            try:
+                self.command("quit")
+                self.process.wait(timeout=20)
+            except Exception:
+                self.process.kill()
+                self.process.wait(timeout=10)
+
+
+def probe(wine, *args):
+    result = wine.run(winerig.program("ui_probe"), list(args), timeout=60)
+    return json.loads(result.stdout)
+
+
+def window_state(wine, title=TITLE):
+    state = probe(wine, "--title", title)
+    assert "window" in state, state
+    return state
+
+
+def control(state, number):
+    found = [c for c in state["controls"] if c["id"] == number and c["class"] != "SysHeader32"]
+    assert found, f"no control {number}"
+    return found[0]
+
+
+def move_pointer(wine, x, y):
+    subprocess.run(["xdotool", "mousemove", "--sync", str(x), str(y)],
+                   env={**os.environ, "DISPLAY": wine.display}, check=True, timeout=30)
+    time.sleep(0.5)
+
+
+def centre(rect):
+    return (rect[0] + rect[2]) // 2, (rect[1] + rect[3]) // 2
+
+
+def pixels(png, rect):
+    """(r, g, b) tuples of a screen rectangle of a screenshot."""
+    left, top, right, bottom = rect
+    raw = subprocess.run(
+        ["convert", str(png), "-crop", f"{right - left}x{bottom - top}+{left}+{top}", "+repage",
+         "-depth", "8", "rgb:-"], stdout=subprocess.PIPE, check=True).stdout
+    return [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
+
+
+def strongly_red(pixel):
+    r, g, b = pixel
+    return r > 180 and g < 80 and b < 80
+
+
+@pytest.fixture(scope="module")
+def app(wine):
+    # No window manager runs on the test display: Wine draws the frames and
+    # caption buttons itself only when windows are not left to one.
+    wine.run("reg", ["add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated", "/t", "REG_SZ",
+                     "/d", "N", "/f"])
+    program = ProgramUnderTest(wine)
+    yield program
+    program.stop()
+
+
+def test_images_decode_into_native_bitmaps_and_icons(wine):
+    result = wine.run(winerig.program("toolkit_win_test"),
+                      ["images", winerig.windows_path(FIXTURES)], timeout=120)
+    checks = [json.loads(line) for line in result.lines if line.startswith("{")]
+    failed = [c for c in checks if not c["ok"]]
+    assert checks and not failed, failed
+    assert result.returncode == 0
+    names = {c["check"] for c in checks}
+    assert "JPEG refused before the decoder is registered" in names
+    assert "every prefix refused: colour.jpg" in names
+
+
+def test_window_is_hidden_until_shown_and_centred(wine, app, screenshot):
+    hidden = window_state(wine)
+    assert hidden["window"]["visible"] is False
+    assert not wine.find_windows(TITLE)
+    screenshot("hidden")
+
+    app.command("show")
+    shown = window_state(wine)
+    window = shown["window"]
+    assert window["visible"] is True
+    assert window["caption"] and window["system_menu"]
+    assert window["client"] == [400, 300]
+    left, top, right, bottom = window["rect"]
+    width, height = right - left, bottom - top
+    assert width > 400 and height > 300  # the frame and title bar are outside
+    assert left == 1024 // 2 - min(width, 1024) // 2
+    assert top == 768 // 2 - min(height, 768) // 2
+    # Every control at its place, visible, with its id as its number.
+    assert control(shown, 1)["client_rect"] == [10, 8, 220, 18]
+    assert control(shown, 1)["text"] == "Version install\u00e9 : 1.00"
+    assert control(shown, PROGRESS)["progress"] == {"pos": 40, "min": 0, "max": 100}
+    assert [i["text"] for i in control(shown, LIST)["items"]] == ["Fran\u00e7ais", "English",
+                                                                  "Deutsch"]
+    assert control(shown, LIST)["items"][2]["columns"][0] == "Deutsch"
+    status = [c for c in shown["controls"] if c["class"] == "msctls_statusbar32"]
+    assert status and status[0]["fields"] == ["Connexion"] and status[0]["field_ends"] == [350]
+    assert all(c["visible"] for c in shown["controls"])
+    screenshot("shown")
+
+
+def test_ten_point_font_asks_for_thirteen_pixels_at_96_dpi(app):
+    assert app.ready["dpi"] == 96
+    assert app.ready["font_height"] == -13  # negative: a character height
+    assert app.ready["font_weight"] == 700
+
+
+def test_window_with_flags_1_alone_gets_a_title_bar(wine, app, screenshot):
+    app.command("open2")
+    second = window_state(wine, "Second window")["window"]
+    assert second["visible"] is True
+    assert second["caption"] is True
+    assert second["system_menu"] is False
+    assert second["client"] == [200, 100]
+    left, top, right, bottom = second["rect"]
+    assert left == 512 - (right - left) // 2 and top == 384 - (bottom - top) // 2
+    screenshot()
+    app.command("close2")
+    assert probe(wine, "--title", "Second window").get("error")
+
+
+def test_close_box_gives_16_and_the_window_stays(wine, app, screenshot):
+    app.command("show")
+    window = window_state(wine)["window"]
+    app.drain()
+    left, top, right, _ = window["rect"]
+    button_w, button_h = app.ready["caption_button"]
+    frame_x, frame_y = app.ready["frame"]
+    wine.click(right - frame_x - button_w // 2 - 2, top + frame_y + button_h // 2)
+    events = app.events()
+    assert {"event": 16, "window": 1, "control": -1} in events, events
+    after = window_state(wine)["window"]
+    assert after["visible"] is True and after["rect"] == window["rect"]
+    screenshot()
+
+
+def test_mouse_selection_in_the_icon_list_raises_control_events(wine, app, screenshot):
+    app.drain()
+    assert app.command(f"get {LIST}")["text"] == ""  # nothing selected yet
+    item = control(window_state(wine), LIST)["items"][1]
+    wine.click(*centre(item["rect"]))
+    events = app.events()
+    list_events = [e for e in events if e == {"event": 13100, "window": 1, "control": LIST}]
+    assert list_events, events
+    state = window_state(wine)
+    assert [i["selected"] for i in control(state, LIST)["items"]] == [False, True, False]
+    assert app.command(f"get {LIST}")["text"] == "English"
+    screenshot()
+
+
+@pytest.mark.parametrize("number, raises", [(IMAGE, True), (BUTTON, True), (LINK, True),
+                                            (PLAIN_TEXT, False), (PROGRESS, False)])
+def test_clicks_raise_control_events_where_the_control_has_them(wine, app, number, raises):
+    app.drain()
+    where = control(window_state(wine), number)["rect"]
+    # The link's text sits at its top-left corner.
+    x, y = (where[0] + 10, where[1] + 6) if number == LINK else centre(where)
+    wine.click(x, y)
+    events = app.events()
+    expected = {"event": 13100, "window": 1, "control": number}
+    assert (expected in events) == raises, events
+    assert all(e["control"] == number for e in events if e["event"] == 13100), events
+
+
+def test_link_turns_to_its_hover_colour_under_the_pointer(wine, app, screenshot):
+    link = control(window_state(wine), LINK)["rect"]
+    move_pointer(wine, link[0] + 10, link[1] + 6)
+    hovered = pixels(screenshot("hover"), link)
+    move_pointer(wine, 5, 5)
+    outside = pixels(screenshot("outside"), link)
+    blue = lambda p: p[2] > 180 and p[0] < 80 and p[1] < 80  # noqa: E731
+    black = lambda p: max(p) < 60  # noqa: E731
+    assert sum(map(blue, hovered)) > 10 and not any(map(black, hovered))
+    assert sum(map(black, outside)) > 10 and not any(map(blue, outside))
+
+
+def test_disabled_image_button_is_drawn_greyed(wine, app, screenshot):
+    # Keep the focus off the button so only its state changes its face.
+    item = control(window_state(wine), LIST)["items"][0]
+    wine.click(*centre(item["rect"]))
+    app.drain()
+    where = control(window_state(wine), BUTTON)["rect"]
+    enabled = pixels(screenshot("enabled"), where)
+    app.command(f"disable {BUTTON}")
+    time.sleep(0.5)
+    assert control(window_state(wine), BUTTON)["enabled"] is False
+    disabled = pixels(screenshot("disabled"), where)
+    app.command(f"enable {BUTTON}")
+    time.sleep(0.5)
+    restored = pixels(screenshot("restored"), where)
+
+    assert sum(map(strongly_red, enabled)) > 100  # the red half of the flag
+    assert sum(map(strongly_red, disabled)) == 0  # greyed: no colour left
+    assert disabled != enabled
+    # Embossed: the picture still shows, in greys darker than the face.
+    greys = [p for p in disabled if max(p) - min(p) < 16]
+    assert len(greys) == len(disabled)
+    assert len(set(disabled)) >= 3
+    assert restored == enabled
+
+
+def test_tab_moves_the_focus_in_creation_order(wine, app, screenshot):
+    item = control(window_state(wine), LIST)["items"][0]
+    wine.click(*centre(item["rect"]))
+    app.drain()
+    assert window_state(wine)["focus"] == LIST
+
+    def focus_after(key):
+        wine.key(key)
+        time.sleep(0.4)
+        return window_state(wine)["focus"]
+
+    # Creation order of the focusable controls: 8, 6, 5; texts, frame,
+    # progress bar, image and link take no focus.
+    assert [focus_after("Tab") for _ in range(3)] == [BUTTON, FIRST_BUTTON, LIST]
+    assert [focus_after("shift+Tab") for _ in range(3)] == [FIRST_BUTTON, BUTTON, LIST]
+    # A disabled control is passed over.
+    app.command(f"disable {BUTTON}")
+    assert [focus_after("Tab") for _ in range(2)] == [FIRST_BUTTON, LIST]
+    app.command(f"enable {BUTTON}")
+    assert app.events(settle=0.5) == []  # the shortcuts raise no events
+    screenshot()
+
+
+def test_worker_thread_operations_reach_the_controls(wine, app):
+    app.command(f"text {PLAIN_TEXT} from a worker thread")
+    app.command("progress 70")
+    app.command("status Recherche de mise \xe0 jour")
+    app.command("title Toolkit test, renamed")
+    state = window_state(wine)
+    assert control(state, PLAIN_TEXT)["text"] == "from a worker thread"
+    assert control(state, PROGRESS)["progress"]["pos"] == 70
+    status = [c for c in state["controls"] if c["class"] == "msctls_statusbar32"][0]
+    assert status["fields"] == ["Recherche de mise \u00e0 jour"]
+    assert state["window"]["title"] == "Toolkit test, renamed"
+    assert app.command(f"get {PLAIN_TEXT}")["text"] == "from a worker thread"
+    # Positions beyond the range are clamped.
+    app.command("progress 150")
+    assert control(window_state(wine), PROGRESS)["progress"]["pos"] == 100
+    app.command("progress -20")
+    assert control(window_state(wine), PROGRESS)["progress"]["pos"] == 0
