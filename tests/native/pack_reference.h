@@ -169,6 +169,8 @@ inline reference_result reference_decode(const std::vector<std::uint8_t>& blk, s
         len = gamma();
         r.counts.repeat++;
       } else {
+        // An offset beyond 64 bits lies before any start.
+        if (k > 0 && (g - 3) > (~std::uint64_t{0} >> k)) return r;
         offset = ((g - 3) << k) + read(k);
         last = offset;
         len = gamma();
