@@ -128,6 +128,29 @@ def _copy_prefix(base: Path, target: Path) -> None:
     shutil.copytree(base, target, symlinks=True, copy_function=link_or_copy)
 
 
+def _end_with_parent() -> None:
+    """preexec_fn: the child gets SIGTERM when the test process dies (a
+    ctest timeout kills only the test process), so nothing is left behind."""
+    import ctypes
+    libc = ctypes.CDLL(None, use_errno=True)
+    PR_SET_PDEATHSIG = 1
+    libc.prctl(PR_SET_PDEATHSIG, signal.SIGTERM, 0, 0, 0)
+
+
+def _remove_stale_copies(runs: Path) -> None:
+    """Removes prefix copies whose test process no longer exists."""
+    for entry in runs.iterdir():
+        match = re.match(r".*-pid(\d+)-[^-]*$", entry.name)
+        if not match:
+            continue
+        try:
+            os.kill(int(match.group(1)), 0)
+        except ProcessLookupError:
+            shutil.rmtree(entry, ignore_errors=True)
+        except PermissionError:
+            pass
+
+
 def _free_display_xvfb(width: int, height: int) -> tuple[subprocess.Popen, int]:
     """Starts Xvfb on a display number that it picks itself (-displayfd)."""
     read_fd, write_fd = os.pipe()
@@ -135,7 +158,7 @@ def _free_display_xvfb(width: int, height: int) -> tuple[subprocess.Popen, int]:
         ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", f"{width}x{height}x24",
          "-nolisten", "tcp"],
         pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-        start_new_session=True)
+        start_new_session=True, preexec_fn=_end_with_parent)
     os.close(write_fd)
     data = b""
     deadline = time.monotonic() + 30
@@ -192,7 +215,8 @@ class WineSession:
         base = ensure_base_prefix()
         runs = WINE_ROOT / "run"
         runs.mkdir(parents=True, exist_ok=True)
-        self.prefix = Path(tempfile.mkdtemp(prefix=f"{self.name}-", dir=runs))
+        _remove_stale_copies(runs)
+        self.prefix = Path(tempfile.mkdtemp(prefix=f"{self.name}-pid{os.getpid()}-", dir=runs))
         os.rmdir(self.prefix)
         _copy_prefix(base, self.prefix)
         self.xvfb, self.display_number = _free_display_xvfb(self.width, self.height)
@@ -260,7 +284,7 @@ class WineSession:
         stop_program (by its process id) or let close() do it."""
         out = subprocess.PIPE if capture else subprocess.DEVNULL
         process = subprocess.Popen(self.command(exe, args), cwd=cwd, env=self.env(env),
-                                   stdout=out, stderr=out)
+                                   stdout=out, stderr=out, preexec_fn=_end_with_parent)
         self._started.append(process)
         return process
 
