@@ -12,7 +12,7 @@
 //     with every kind of control, prints {"ready": ...} and then one JSON
 //     line per event ({"event": code, "window": n, "control": n}). Reads
 //     commands, one per line, from standard input on a second thread:
-//       show | hide | open2 | close2 | quit             run on the event loop's thread
+//       show | hide | open2 | close2 | box | quit            run on the event loop's thread
 //       disable N | enable N | text N WORDS | progress V | status WORDS |
 //       title WORDS | get N                      run on the reading thread, as
 //                                                a worker thread would
@@ -325,6 +325,13 @@ int run_window(const std::string& folder) {
         show_window(1, 1);
       } else if (command == "open2") {
         open_window(2, 100, 100, 200, 100, window_centred, "Second window");
+      } else if (command == "box") {
+        // A message box as the programs show one: owned by the window,
+        // empty title, stop icon. Answered by the test with the keyboard.
+        const int answer = MessageBoxA(reinterpret_cast<HWND>(window_handle(1)),
+                                       "Fichier introuvable : langue.ini", "", MB_OK | MB_ICONSTOP);
+        say("{\"done\": \"box\", \"answer\": " + std::to_string(answer) + "}");
+        continue;
       } else if (command == "close2") {
         close_window(2);
       } else if (command == "quit") {

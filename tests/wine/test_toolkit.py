@@ -311,3 +311,22 @@ def test_worker_thread_operations_reach_the_controls(wine, app):
     assert control(window_state(wine), PROGRESS)["progress"]["pos"] == 100
     app.command("progress -20")
     assert control(window_state(wine), PROGRESS)["progress"]["pos"] == 0
+
+
+def test_probe_reads_a_message_box_of_the_process(wine, app, screenshot):
+    app.process.stdin.write(b"box\n")
+    app.process.stdin.flush()
+    listed = probe(wine, "--boxes", "--exe", "toolkit_win_test.exe", "--wait", "10000")
+    assert len(listed["boxes"]) == 1, listed
+    box = listed["boxes"][0]
+    assert box["title"] == ""
+    assert box["text"] == "Fichier introuvable : langue.ini"
+    assert box["icon"] == "stop"
+    assert box["buttons"] == ["OK"]
+    assert box["owner"] == window_state(wine)["window"]["handle"]
+    assert window_state(wine)["message_box"]["text"] == box["text"]
+    screenshot()
+    wine.key("Return")
+    line = app.next_line()
+    assert line == {"done": "box", "answer": 1}, line
+    assert probe(wine, "--boxes", "--exe", "toolkit_win_test.exe") == {"boxes": []}
