@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -198,6 +199,18 @@ inline void point_at_server() {
 
 }  // namespace child
 
+// The parent's sockets (a port held to refuse connections, say) must not
+// stay bound in the child.
+inline void close_inherited_sockets() {
+  std::vector<int> sockets;
+  for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+    const int fd = std::atoi(entry.path().filename().c_str());
+    struct stat info {};
+    if (fd > 2 && fstat(fd, &info) == 0 && S_ISSOCK(info.st_mode)) sockets.push_back(fd);
+  }
+  for (const int fd : sockets) close(fd);
+}
+
 using driver = std::function<void()>;
 
 // Runs the client in folder with the command line (the program's name
@@ -215,6 +228,7 @@ inline flow_result run_flow(const fs::path& folder, const std::string& command_l
   if (pid == 0) {
     close(channel[0]);
     child::note_fd() = channel[1];
+    close_inherited_sockets();
     if (chdir(folder.c_str()) != 0) _exit(90);
     fs::create_directories(folder / "temp");
     setenv("Temp", (folder / "temp").c_str(), 1);
@@ -296,7 +310,7 @@ inline std::string plain_pack(const std::string& first_entry) {
   return pack;
 }
 
-struct product {
+struct product_layout {
   std::string language_ini = "francais.txt\r\n";  // empty optional: no langue.ini
   bool has_language_ini = true;
   std::string definitions_version = "2024.05.01";
@@ -304,7 +318,7 @@ struct product {
   bool has_definitions = true;
 };
 
-inline void lay_out(const fs::path& folder, const product& p = {}) {
+inline void lay_out(const fs::path& folder, const product_layout& p = {}) {
   if (p.has_language_ini) write_file(folder / "langue.ini", p.language_ini);
   if (p.has_definitions) {
     write_file(folder / "eas", plain_pack("version_definition=" + p.definitions_version +
