@@ -395,6 +395,16 @@ void paint_link(HWND hwnd) {
   EndPaint(hwnd, &paint);
 }
 
+// Repaints the link together with the window's background under it, so a
+// hook that paints static controls transparently still gets clean text.
+void repaint_link(HWND hwnd) {
+  HWND parent = GetParent(hwnd);
+  RECT area;
+  GetWindowRect(hwnd, &area);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&area), 2);
+  RedrawWindow(parent, &area, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+}
+
 LRESULT CALLBACK link_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM second) {
   link_state* state = link_of(hwnd);
   switch (message) {
@@ -407,17 +417,17 @@ LRESULT CALLBACK link_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM se
       break;
     case WM_SETFONT:
       if (state) state->font = reinterpret_cast<HFONT>(first);
-      if (LOWORD(second)) InvalidateRect(hwnd, nullptr, TRUE);
+      if (LOWORD(second)) repaint_link(hwnd);
       return 0;
     case WM_GETFONT:
       return state ? reinterpret_cast<LRESULT>(state->font) : 0;
     case WM_SETTEXT: {
       const LRESULT result = DefWindowProcA(hwnd, message, first, second);
-      InvalidateRect(hwnd, nullptr, TRUE);
+      repaint_link(hwnd);
       return result;
     }
     case WM_ENABLE:
-      InvalidateRect(hwnd, nullptr, TRUE);
+      repaint_link(hwnd);
       return 0;
     case WM_PAINT:
       paint_link(hwnd);
@@ -429,12 +439,12 @@ LRESULT CALLBACK link_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM se
         state->hover = true;
         TRACKMOUSEEVENT track{sizeof track, TME_LEAVE, hwnd, 0};
         TrackMouseEvent(&track);
-        InvalidateRect(hwnd, nullptr, TRUE);
+        repaint_link(hwnd);
       }
       return 0;
     case WM_MOUSELEAVE:
       if (state) state->hover = false;
-      InvalidateRect(hwnd, nullptr, TRUE);
+      repaint_link(hwnd);
       return 0;
     case WM_SETCURSOR: {
       HCURSOR hand = LoadCursor(nullptr, IDC_HAND);

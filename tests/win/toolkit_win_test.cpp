@@ -253,6 +253,18 @@ void reader(DWORD ui_thread) {
   }
 }
 
+// The window hook colours control 9 as the update client colours its
+// texts: red text, transparent text background, a yellow brush.
+ui_handle yellow = 0;
+std::intptr_t colour_hook(ui_handle, unsigned message, std::uintptr_t first, std::intptr_t second) {
+  if (message == message_colour_static && static_cast<ui_handle>(second) == control_handle(9)) {
+    set_text_colour(first, 0x0000FF);
+    set_background_mode(first, false);
+    return static_cast<std::intptr_t>(yellow);
+  }
+  return hook_marker;
+}
+
 int run_window(const std::string& folder) {
   toolkit_start();
   register_jpeg_decoder();
@@ -267,6 +279,8 @@ int run_window(const std::string& folder) {
   const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
   ReleaseDC(nullptr, screen);
 
+  yellow = create_solid_brush(0x00FFFF);
+  set_window_hook(colour_hook);
   const ui_handle window = open_window(1, 0, 0, 400, 300, 0x10C80001, "Toolkit test");
   if (!window || !begin_controls(window)) {
     say("{\"error\": \"open_window\"}");
@@ -325,6 +339,7 @@ int run_window(const std::string& folder) {
         show_window(1, 1);
       } else if (command == "open2") {
         open_window(2, 100, 100, 200, 100, window_centred, "Second window");
+        set_window_background(2, colour_white);
       } else if (command == "box") {
         // A message box as the programs show one: owned by the window,
         // empty title, stop icon. Answered by the test with the keyboard.

@@ -186,7 +186,14 @@ def test_window_with_flags_1_alone_gets_a_title_bar(wine, app, screenshot):
     assert second["client"] == [200, 100]
     left, top, right, bottom = second["rect"]
     assert left == 512 - (right - left) // 2 and top == 384 - (bottom - top) // 2
-    screenshot()
+    # Its own background, white; the first window keeps the button face.
+    shot = screenshot()
+    inner = second["client_origin"]
+    assert set(pixels(shot, [inner[0] + 20, inner[1] + 20, inner[0] + 60, inner[1] + 60])) == {
+        (255, 255, 255)}
+    first = window_state(wine)["window"]["client_origin"]
+    assert (255, 255, 255) not in pixels(shot, [first[0] + 1, first[1] + 270, first[0] + 5,
+                                                first[1] + 272])
     app.command("close2")
     assert probe(wine, "--title", "Second window").get("error")
 
@@ -330,3 +337,14 @@ def test_probe_reads_a_message_box_of_the_process(wine, app, screenshot):
     line = app.next_line()
     assert line == {"done": "box", "answer": 1}, line
     assert probe(wine, "--boxes", "--exe", "toolkit_win_test.exe") == {"boxes": []}
+
+
+def test_window_hook_decides_how_static_controls_are_coloured(wine, app, screenshot):
+    app.command(f"text {PLAIN_TEXT} coloured by the hook")
+    where = control(window_state(wine), PLAIN_TEXT)["rect"]
+    time.sleep(0.5)
+    seen = pixels(screenshot(), where)
+    yellow = sum(1 for p in seen if p[0] > 200 and p[1] > 200 and p[2] < 60)
+    red = sum(1 for p in seen if p[0] > 180 and p[1] < 80 and p[2] < 80)
+    assert yellow > len(seen) // 2  # the hook's brush
+    assert red > 10  # the hook's text colour
