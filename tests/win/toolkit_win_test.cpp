@@ -12,14 +12,15 @@
 //     with every kind of control, prints {"ready": ...} and then one JSON
 //     line per event ({"event": code, "window": n, "control": n}). Reads
 //     commands, one per line, from standard input on a second thread:
-//       show | hide | open2 | close2 | box | quit            run on the event loop's thread
-//       disable N | enable N | text N WORDS | progress V | status WORDS |
-//       title WORDS | get N                      run on the reading thread, as
+//       show | hide | open2 | close2 | box | view MODE | quit            run on the event loop's
+//       thread disable N | enable N | text N WORDS | progress V | status WORDS | title WORDS | get
+//       N                      run on the reading thread, as
 //                                                a worker thread would
 //     and answers each with {"done": "<command>", ...}.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <fstream>
 #include <iterator>
@@ -347,6 +348,8 @@ int run_window(const std::string& folder) {
                                        "Fichier introuvable : langue.ini", "", MB_OK | MB_ICONSTOP);
         say("{\"done\": \"box\", \"answer\": " + std::to_string(answer) + "}");
         continue;
+      } else if (command.rfind("view ", 0) == 0) {
+        set_icon_list_view(6, std::atoi(command.c_str() + 5));
       } else if (command == "close2") {
         close_window(2);
       } else if (command == "quit") {

@@ -348,3 +348,20 @@ def test_window_hook_decides_how_static_controls_are_coloured(wine, app, screens
     red = sum(1 for p in seen if p[0] > 180 and p[1] < 80 and p[2] < 80)
     assert yellow > len(seen) // 2  # the hook's brush
     assert red > 10  # the hook's text colour
+
+
+def test_icon_list_in_large_icon_view_shows_the_stored_icons(wine, app, screenshot):
+    # The chooser's way: report view first, then large icons (mode 0). The
+    # icons were copied before the program freed its image.
+    app.command("view 0")
+    time.sleep(0.5)
+    state = control(window_state(wine), LIST)
+    assert state["view"] == 0  # LVS_ICON
+    first, second, third = state["items"]
+    assert first["rect"][1] == second["rect"][1]  # side by side, not in rows
+    shot = screenshot()
+    red = lambda item: sum(map(strongly_red, pixels(shot, item["rect"])))  # noqa: E731
+    assert red(first) > 150 and red(second) > 150  # a 32 x 32 flag, half red
+    assert red(third) == 0  # added without an image
+    app.command("view 3")
+    assert control(window_state(wine), LIST)["view"] == 1  # LVS_REPORT
