@@ -595,7 +595,7 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM 
       if (first != SIZE_MINIMIZED) note_event(event_resized, hwnd);
       break;
     case WM_ACTIVATE:
-      note_event(event_activated, hwnd);
+      if (LOWORD(first) != WA_INACTIVE) note_event(event_activated, hwnd);
       break;
     case WM_ERASEBKGND: {
       HBRUSH background = nullptr;
