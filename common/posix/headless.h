@@ -108,7 +108,9 @@ std::optional<image_info> image(ui_handle handle);
 
 // User actions. Each posts what the platform would: a close request (16), or
 // a control event (13100) for a control that raises one and is enabled and
-// visible. select_item selects one item (-1: none) and posts the event.
+// visible. select_item selects one item (-1: none) and posts what a mouse
+// selection raises: one event per item whose state changed, then one for
+// the click.
 void request_close(int window);
 bool click(int control);
 bool select_item(int control, int index);
