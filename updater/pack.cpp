@@ -155,13 +155,15 @@ inline std::uint8_t* copy_match(std::uint8_t* op, std::size_t offset, std::size_
       return stop;
     }
   }
-  if (offset == 1) {
-    std::memset(op, op[-1], len);
-    return stop;
-  }
-  if (offset >= len) {
-    std::memcpy(op, src, len);
-    return stop;
+  if (len > 32) {
+    if (offset == 1) {
+      std::memset(op, op[-1], len);
+      return stop;
+    }
+    if (offset >= len) {
+      std::memcpy(op, src, len);
+      return stop;
+    }
   }
   while (op < stop) *op++ = *src++;
   return stop;
@@ -219,10 +221,11 @@ pack_status pack_decode(const std::uint8_t* block, std::size_t block_size, std::
   std::uint8_t* const out_end = out + out_size;
   std::uint64_t last_offset = 1;
   unsigned offset_width = 8;
-  unsigned literal_bits = 0;  // 1 + W once a literal-width code was read
-  unsigned literal_shift = 0;
-  std::uint32_t literal_mask = 0;
-  std::uint32_t literal_base = 0;
+  // A literal is its prefix bit 1 and W bits: the W + 1 top bits read as
+  // 2^W + x. Modulo 256, x + B is that plus B (W = 8) or plus B + 128
+  // (W = 7), so no mask is needed. literal_bits 0: no width code yet.
+  unsigned literal_bits = 0;
+  std::uint32_t literal_add = 0;
 
   // A stream that ran past its end is reported as such, whatever garbage the
   // zero padding then led to.
@@ -242,10 +245,11 @@ pack_status pack_decode(const std::uint8_t* block, std::size_t block_size, std::
     if (static_cast<std::int64_t>(in.bits) < 0) {
       // 1: literals, several from one refill.
       if (literal_bits == 0) return fail(pack_status::no_literal_width);
+      const unsigned literal_shift = 64 - literal_bits;
       do {
         if (op == out_end) return fail(pack_status::output_overflow);
-        *op++ = static_cast<std::uint8_t>(
-            (static_cast<std::uint32_t>(in.bits >> literal_shift) & literal_mask) + literal_base);
+        *op++ = static_cast<std::uint8_t>(static_cast<std::uint32_t>(in.bits >> literal_shift) +
+                                          literal_add);
         in.skip(literal_bits);
       } while (in.count >= 9 && static_cast<std::int64_t>(in.bits) < 0);
       continue;
@@ -297,19 +301,18 @@ pack_status pack_decode(const std::uint8_t* block, std::size_t block_size, std::
       if (op == out_end) return fail(pack_status::output_overflow);
       *op++ = 0;
     } else if (v >= 2) {
-      const pack_status status = copy(v - 1, 1);
-      if (status != pack_status::ok) return fail(status);
+      if (v - 1 > static_cast<std::size_t>(op - out)) return fail(pack_status::bad_offset);
+      if (op == out_end) return fail(pack_status::output_overflow);
+      *op = op[-static_cast<std::ptrdiff_t>(v - 1)];
+      ++op;
     } else if (in.take(1) == 0) {
       if (in.take(1) == 1) {
         literal_bits = 9;
-        literal_mask = 0xFF;
-        literal_base = 0;
+        literal_add = 0;
       } else {
         literal_bits = 8;
-        literal_mask = 0x7F;
-        literal_base = in.take(8);
+        literal_add = in.take(8) + 128;
       }
-      literal_shift = 64 - literal_bits;
     } else {
       // Raw runs of 256 bytes, each followed by a bit asking for another.
       do {
