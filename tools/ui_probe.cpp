@@ -341,9 +341,9 @@ std::string box_icon(HWND box) {
   // Wine leaves the icon control visible (under the text) in a box without
   // an icon: ask for its icon handle, a value that crosses processes.
   DWORD_PTR icon_handle = 0;
-  if (SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000,
-                          &icon_handle) &&
-      icon_handle == 0) {
+  const bool answered =
+      SendMessageTimeoutA(icon_control, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 2000, &icon_handle);
+  if (answered && icon_handle == 0) {
     return "none";
   }
   RECT rect;
