@@ -747,4 +747,19 @@ TEST_F(PackReader, EntryAfterACorruptBlockIsStillRead) {
   EXPECT_EQ(next_entry(), to_bytes("next"));
 }
 
+// Found by the fuzzer (its harness expected nothing after a malformed
+// entry): U = 0 with a 14-byte block whose checksum is set, which no data of
+// 0 bytes can match, then the header of an empty plain entry.
+TEST_F(PackReader, EmptyBlockWithAChecksumThenAnEmptyEntry) {
+  const bytes file = {0x00, 0x00, 0x00, 0x00, 0x0E, 0x00, 0x00, 0x00, 0x4A, 0x43,
+                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x20, 0x00, 0x00,
+                      0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
+  ASSERT_EQ(pack_open(write("eas", file)), 1);
+  EXPECT_EQ(pack_next_entry(), nullptr);
+  EXPECT_EQ(pack_entry_size(), -1);
+  EXPECT_NE(pack_next_entry(), nullptr);
+  EXPECT_EQ(pack_entry_size(), 0);
+  EXPECT_EQ(pack_next_entry(), nullptr);
+}
+
 }  // namespace
