@@ -43,7 +43,8 @@ LANGUAGES: dict[str, dict] = {
                  "-fill", "#ef4135", "-draw", "rectangle 21,0 31,31"],
         "background": "white",
         "update_texts": [
-            "Vantrel", "Version disponible : ", "Bienvenue", "Version install\xe9 : ", "",
+            "Vantrel - mise \xe0 jour", "Version disponible : ", "Bienvenue dans Vantrel",
+            "Version install\xe9 : ", "",
             "Recherche d'une mise \xe0 jour de Vantrel...",
             "T\xe9l\xe9chargement de la mise \xe0 jour de Vantrel...",
             "Recherche d'une mise \xe0 jour de Parvisol...",

@@ -467,3 +467,38 @@ def test_alt_f4_ends_without_writing_or_starting(wine, workdir, flags, screensho
     assert chooser.wait_end() == 0
     expect_nothing_recorded(folder)
     assert winerig.read_json_lines(folder / "standin.log") == []
+
+
+@pytest.mark.parametrize("language", ["English", "Fran\xe7ais"])
+def test_update_client_speaks_the_chosen_language(wine, workdir, screenshot, language):
+    """The chooser records the choice; the update client started afterwards
+    in the same folder takes its texts from langues\\update\\ + that name."""
+    folder = workdir
+    demo_chooser.lay_out_languages(folder, ["Deutsch", "English", "Fran\xe7ais"])
+    winerig.copy_standin(folder, ["tessarin.exe", "traducteur.exe"])
+    chooser = Chooser(wine, folder)
+    chooser.wait_ready()
+    chooser.pick(language)
+    chooser.click_control(1)
+    assert chooser.wait_end() == 0
+    assert (folder / "langue.ini").read_bytes() == (language + ".txt\r\n").encode("cp1252")
+
+    client = wine.start_program(winerig.program("update_client"), cwd=folder, capture=False)
+    try:
+        title = demo_chooser.update_title(language)
+        deadline = time.monotonic() + 30
+        state = {}
+        while time.monotonic() < deadline:
+            state = json.loads(output_of(wine, winerig.program("ui_probe"),
+                                         ["--exe", "update_client.exe", "--visible",
+                                          "--wait", "5000"]) or "{}")
+            if state.get("window", {}).get("title") == title:
+                break
+            time.sleep(0.3)
+        screenshot()
+        assert state.get("window", {}).get("title") == title, state
+        # Not the built-in French texts: the welcome line comes from the file too.
+        texts = [c.get("text", "") for c in state.get("controls", [])]
+        assert demo_chooser.LANGUAGES[language]["update_texts"][2] in texts, texts
+    finally:
+        wine.stop_program(client)
