@@ -72,10 +72,11 @@ TEST(ToolkitThreads, WorkerOperationsRaceTheEventLoopSafely) {
 
   // The test's own thread plays the user: selections and finally a close.
   std::thread user([&running] {
-    int index = 0;
-    while (running > 0) {
-      headless::select_item(list, index);
+    int index = 0, selections = 0;
+    while (running > 0 || selections < 20) {
+      EXPECT_TRUE(headless::select_item(list, index));
       index = (index + 1) % 2;
+      ++selections;
       std::this_thread::yield();
     }
     headless::request_close(window_number);
