@@ -113,6 +113,18 @@ def pixels(png, rect):
     return [tuple(raw[i:i + 3]) for i in range(0, len(raw), 3)]
 
 
+def settled(take, condition, timeout=10):
+    """Calls take() until condition holds on its result (the screen is
+    repainted after the message that changed it) or the time is up; the
+    last result."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = take()
+        if condition(result) or time.monotonic() > deadline:
+            return result
+        time.sleep(0.2)
+
+
 def strongly_red(pixel):
     r, g, b = pixel
     return r > 180 and g < 80 and b < 80
@@ -243,12 +255,14 @@ def test_clicks_raise_control_events_where_the_control_has_them(wine, app, numbe
 
 def test_link_turns_to_its_hover_colour_under_the_pointer(wine, app, screenshot):
     link = control(window_state(wine), LINK)["rect"]
-    move_pointer(wine, link[0] + 10, link[1] + 6)
-    hovered = pixels(screenshot("hover"), link)
-    move_pointer(wine, 5, 5)
-    outside = pixels(screenshot("outside"), link)
     blue = lambda p: p[2] > 180 and p[0] < 80 and p[1] < 80  # noqa: E731
     black = lambda p: max(p) < 60  # noqa: E731
+    move_pointer(wine, link[0] + 10, link[1] + 6)
+    hovered = settled(lambda: pixels(screenshot("hover"), link),
+                      lambda seen: any(map(blue, seen)))
+    move_pointer(wine, 5, 5)
+    outside = settled(lambda: pixels(screenshot("outside"), link),
+                      lambda seen: any(map(black, seen)))
     assert sum(map(blue, hovered)) > 10 and not any(map(black, hovered))
     assert sum(map(black, outside)) > 10 and not any(map(blue, outside))
 
@@ -261,12 +275,12 @@ def test_disabled_image_button_is_drawn_greyed(wine, app, screenshot):
     where = control(window_state(wine), BUTTON)["rect"]
     enabled = pixels(screenshot("enabled"), where)
     app.command(f"disable {BUTTON}")
-    time.sleep(0.5)
     assert control(window_state(wine), BUTTON)["enabled"] is False
-    disabled = pixels(screenshot("disabled"), where)
+    disabled = settled(lambda: pixels(screenshot("disabled"), where),
+                       lambda seen: not any(map(strongly_red, seen)))
     app.command(f"enable {BUTTON}")
-    time.sleep(0.5)
-    restored = pixels(screenshot("restored"), where)
+    restored = settled(lambda: pixels(screenshot("restored"), where),
+                       lambda seen: seen == enabled)
 
     assert sum(map(strongly_red, enabled)) > 100  # the red half of the flag
     assert sum(map(strongly_red, disabled)) == 0  # greyed: no colour left
@@ -285,9 +299,9 @@ def test_tab_moves_the_focus_in_creation_order(wine, app, screenshot):
     assert window_state(wine)["focus"] == LIST
 
     def focus_after(key):
+        before = window_state(wine)["focus"]
         wine.key(key)
-        time.sleep(0.4)
-        return window_state(wine)["focus"]
+        return settled(lambda: window_state(wine)["focus"], lambda now: now != before, timeout=5)
 
     # Creation order of the focusable controls: 8, 6, 5; texts, frame,
     # progress bar, image and link take no focus.
@@ -342,26 +356,28 @@ def test_probe_reads_a_message_box_of_the_process(wine, app, screenshot):
 def test_window_hook_decides_how_static_controls_are_coloured(wine, app, screenshot):
     app.command(f"text {PLAIN_TEXT} coloured by the hook")
     where = control(window_state(wine), PLAIN_TEXT)["rect"]
-    time.sleep(0.5)
-    seen = pixels(screenshot(), where)
-    yellow = sum(1 for p in seen if p[0] > 200 and p[1] > 200 and p[2] < 60)
-    red = sum(1 for p in seen if p[0] > 180 and p[1] < 80 and p[2] < 80)
-    assert yellow > len(seen) // 2  # the hook's brush
-    assert red > 10  # the hook's text colour
+    is_yellow = lambda p: p[0] > 200 and p[1] > 200 and p[2] < 60  # noqa: E731
+    seen = settled(lambda: pixels(screenshot(), where),
+                   lambda seen: sum(map(strongly_red, seen)) > 10)
+    assert sum(map(is_yellow, seen)) > len(seen) // 2  # the hook's brush
+    assert sum(map(strongly_red, seen)) > 10  # the hook's text colour
 
 
 def test_icon_list_in_large_icon_view_shows_the_stored_icons(wine, app, screenshot):
     # The chooser's way: report view first, then large icons (mode 0). The
     # icons were copied before the program freed its image.
     app.command("view 0")
-    time.sleep(0.5)
     state = control(window_state(wine), LIST)
     assert state["view"] == 0  # LVS_ICON
     first, second, third = state["items"]
     assert first["rect"][1] == second["rect"][1]  # side by side, not in rows
-    shot = screenshot()
-    red = lambda item: sum(map(strongly_red, pixels(shot, item["rect"])))  # noqa: E731
-    assert red(first) > 150 and red(second) > 150  # a 32 x 32 flag, half red
-    assert red(third) == 0  # added without an image
+
+    def red_counts():
+        shot = screenshot()
+        return [sum(map(strongly_red, pixels(shot, item["rect"]))) for item in state["items"]]
+
+    counts = settled(red_counts, lambda c: c[0] > 150 and c[1] > 150)
+    assert counts[0] > 150 and counts[1] > 150  # a 32 x 32 flag, half red
+    assert counts[2] == 0  # added without an image
     app.command("view 3")
     assert control(window_state(wine), LIST)["view"] == 1  # LVS_REPORT
