@@ -1,22 +1,28 @@
 // Fixtures of the chooser's native tests: product folders on disk, the POSIX
-// stand-in under the names of the programs the chooser starts, and what the
-// stand-in recorded.
+// stand-in under the names of the programs the chooser starts, what the
+// stand-in recorded, and the whole chooser run in a child process.
 #pragma once
 
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "language_chooser.h"
+#include "posix/headless.h"
+#include "toolkit.h"
 
 namespace chooser_test {
 
@@ -178,6 +184,173 @@ inline std::size_t wait_for_starts(const fs::path& folder, std::size_t count) {
 // needed to record itself.
 inline void settle() {
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+}
+
+// ---- Running the whole chooser -----------------------------------------------
+//
+// run_language_chooser ends the process, so it runs in a forked child, in a
+// product folder, while a driver thread in that child acts as the user
+// through the headless toolkit and writes what it sees to a pipe.
+
+// ---- The driver's side (in the child) -------------------------------------
+
+// Notes are lines "key<TAB>value"; line feeds and backslashes in values are
+// escaped so that message texts survive.
+class notes {
+ public:
+  explicit notes(int fd) : fd_(fd) {}
+  void add(const std::string& key, const std::string& value = {}) {
+    std::string line = key + '\t';
+    for (char c : value) {
+      if (c == '\n') {
+        line += "\\n";
+      } else if (c == '\\') {
+        line += "\\\\";
+      } else {
+        line += c;
+      }
+    }
+    line += '\n';
+    const char* p = line.data();
+    std::size_t left = line.size();
+    while (left > 0) {
+      const ssize_t n = write(fd_, p, left);
+      if (n <= 0) return;
+      p += n;
+      left -= static_cast<std::size_t>(n);
+    }
+  }
+  void add(const std::string& key, long long value) { add(key, std::to_string(value)); }
+
+ private:
+  int fd_;
+};
+
+using driver = std::function<void(notes&)>;
+
+inline std::vector<std::string> labels() {
+  std::vector<std::string> texts;
+  if (auto list = headless::control(language_list)) {
+    for (const auto& item : list->items) texts.push_back(item.text);
+  }
+  return texts;
+}
+
+// Start-up is over once the list shows large icons (the last step before
+// the event loop; events posted from then on wait in the queue).
+inline bool wait_ready(notes& n) {
+  const bool ready = headless::wait_until([] {
+    auto list = headless::control(language_list);
+    return list && list->view_mode == 0;
+  });
+  if (!ready) n.add("failed", "start-up did not finish");
+  return ready;
+}
+
+inline bool select_label(notes& n, const std::string& label) {
+  const auto texts = labels();
+  const auto at = std::find(texts.begin(), texts.end(), label);
+  if (at == texts.end()) {
+    n.add("failed", "no entry " + label);
+    return false;
+  }
+  return headless::select_item(language_list, static_cast<int>(at - texts.begin()));
+}
+
+inline void note_labels(notes& n) {
+  for (const std::string& label : labels()) n.add("label", label);
+}
+
+inline void note_boxes(notes& n) {
+  for (const auto& box : headless::message_boxes()) {
+    n.add("box.title", box.title);
+    n.add("box.text", box.text);
+    n.add("box.flags", box.flags);
+  }
+}
+
+inline bool wait_boxes(notes& n, std::size_t count) {
+  const bool seen = headless::wait_until([&] { return headless::message_boxes().size() >= count; });
+  if (!seen) n.add("failed", "message box " + std::to_string(count) + " not shown");
+  return seen;
+}
+
+// ---- The parent's side ----------------------------------------------------
+
+struct run_result {
+  bool exited = false;
+  int exit_code = -1;
+  int signal = 0;
+  std::vector<std::pair<std::string, std::string>> lines;
+
+  std::vector<std::string> all(const std::string& key) const {
+    std::vector<std::string> values;
+    for (const auto& [k, v] : lines) {
+      if (k == key) values.push_back(v);
+    }
+    return values;
+  }
+  std::string first(const std::string& key) const {
+    auto values = all(key);
+    return values.empty() ? std::string("<none>") : values.front();
+  }
+};
+
+inline std::string unescape(const std::string& text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\\' && i + 1 < text.size()) {
+      ++i;
+      out += text[i] == 'n' ? '\n' : text[i];
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// Runs the chooser in folder with the driver beside it. The child gets two
+// minutes; a chooser that never ends is killed and shows up as a signal.
+inline run_result run_chooser(const fs::path& folder, const driver& drive) {
+  int fds[2];
+  if (pipe(fds) != 0) std::abort();
+  const pid_t child = fork();
+  if (child == 0) {
+    close(fds[0]);
+    alarm(120);
+    if (chdir(folder.c_str()) != 0) _exit(101);
+    headless::reset();
+    const int fd = fds[1];
+    std::thread([fd, drive] {
+      notes n(fd);
+      drive(n);
+      n.add("driver", "done");
+    }).detach();
+    run_language_chooser();
+  }
+  close(fds[1]);
+  std::string text;
+  char buffer[4096];
+  for (ssize_t got; (got = read(fds[0], buffer, sizeof buffer)) != 0;) {
+    if (got < 0) break;
+    text.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(fds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+
+  run_result result;
+  result.exited = WIFEXITED(status);
+  result.exit_code = result.exited ? WEXITSTATUS(status) : -1;
+  result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+  std::size_t start = 0;
+  for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
+    const std::string line = text.substr(start, end - start);
+    const std::size_t tab = line.find('\t');
+    if (tab == std::string::npos) continue;
+    result.lines.emplace_back(line.substr(0, tab), unescape(line.substr(tab + 1)));
+  }
+  return result;
 }
 
 }  // namespace chooser_test
