@@ -143,11 +143,18 @@ class Desktop:
                               timeout=30).stdout.decode("latin-1")
 
     def probe(self, *args: str) -> dict:
-        result = subprocess.run([self.wine(), str(self.probe_exe), *args], env=self.wine_env,
-                                stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                                timeout=60, check=False)
+        # Output through a file: Wine's helper processes inherit the probe's
+        # handles and would keep a pipe open after the probe has ended.
+        with tempfile.TemporaryFile() as out:
+            try:
+                subprocess.run([self.wine(), str(self.probe_exe), *args], env=self.wine_env,
+                               stdout=out, stderr=subprocess.DEVNULL, timeout=60, check=False)
+            except subprocess.TimeoutExpired:
+                return {}
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
         try:
-            return json.loads(result.stdout.decode("utf-8", "replace") or "{}")
+            return json.loads(text or "{}")
         except json.JSONDecodeError:
             return {}
 
@@ -265,10 +272,24 @@ def start_display() -> tuple[str, Optional[subprocess.Popen]]:
 
 
 def demo_wine_env() -> dict:
-    """A Wine prefix kept for the demo under build/wine/demo."""
+    """A Wine prefix kept for the demo under build/wine/demo, made on first
+    use (about ten seconds)."""
+    prefix = ROOT / "build" / "wine" / "demo"
     env = dict(os.environ)
+    env.pop("DISPLAY", None)  # no dialogs of Wine's own while it sets up
     env.update({"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=",
-                "WINEPREFIX": str(ROOT / "build" / "wine" / "demo")})
+                "WINEPREFIX": str(prefix)})
+    ready = prefix / ".demo-ready"
+    if not ready.exists():
+        print("making the Wine prefix for the demo...", flush=True)
+        prefix.parent.mkdir(parents=True, exist_ok=True)
+        loader = Desktop("", env, Path(), None).wine()
+        subprocess.run([loader, "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300, check=False)
+        server = Path(loader).with_name("wineserver")
+        subprocess.run([str(server) if server.exists() else "wineserver", "-w"], env=env,
+                       timeout=300, check=False)
+        ready.write_text("ready\n")
     return env
 
 
@@ -288,7 +309,6 @@ def main(argv: Optional[list[str]] = None) -> int:
     display, xvfb = start_display()
     try:
         env = demo_wine_env()
-        Path(env["WINEPREFIX"]).parent.mkdir(parents=True, exist_ok=True)
         desktop = Desktop(display, env, _build_program("ui_probe"),
                           ROOT / "build" / "artifacts" / "demo" if xvfb else None)
         chosen = choose_language(folder, _build_program("language_chooser"), desktop, args.pick)
