@@ -94,7 +94,9 @@ bool invalid_in_long_mode(std::uint8_t opcode) {
   return false;
 }
 
-// Two-byte map (after 0F). 38 and 3A escape to the three-byte maps.
+// Two-byte map (after 0F). 38 and 3A escape to the three-byte maps. ud1
+// (B9) has a ModR/M byte; ud0 (FF) has none as AMD decodes it (Intel reads
+// one), which only matters for an instruction that always faults anyway.
 constexpr opcode_map two_byte = make_map(
     // 0123456789ABCDEF
     "mmmmx.....x.xm.3"  // 0
@@ -162,14 +164,11 @@ class cursor {
 struct prefixes {
   bool operand16 = false;     // 66
   bool address = false;       // 67
-  bool rep = false;           // F3
-  bool repne = false;         // F2
   std::uint8_t last_rep = 0;  // the later of F2/F3, which selects the form
   std::uint8_t rex = 0;       // REX in effect (the one right before the opcode)
 };
 
-// Skips ModR/M, SIB and displacement. The ModR/M byte has been peeked at,
-// not consumed.
+// Consumes ModR/M, SIB and displacement.
 bool skip_modrm(cursor& in, const prefixes& p, bool long_mode) {
   std::uint8_t m = 0;
   if (!in.next(m)) return false;
@@ -191,7 +190,9 @@ bool skip_modrm(cursor& in, const prefixes& p, bool long_mode) {
 }
 
 // Size of an operand-size dependent immediate (16 or 32 bits; REX.W keeps
-// 32 bits, as sign-extended immediates do).
+// 32 bits, as sign-extended immediates do). Relative branches follow it
+// too: 66 makes them rel16 also in 64-bit mode, as AMD processors (and the
+// disassemblers) decode them; Intel's ignore the prefix there.
 std::size_t immediate_z(const prefixes& p) {
   if (p.rex & 8) return 4;
   return p.operand16 ? 2 : 4;
@@ -343,6 +344,8 @@ bool decode(cursor& in, bool long_mode) {
 
   // Vector extension prefixes. In 32-bit mode C4, C5 and 62 are les, lds and
   // bound unless the next byte has ModR/M mod 11, which those cannot use.
+  // A REX prefix before them is invalid; 66, F2 and F3 are too, but they are
+  // counted like any prefix, as disassemblers do.
   std::uint8_t b1 = 0;
   if (byte == 0xC4 || byte == 0xC5 || byte == 0x62 || byte == 0x8F) {
     if (!in.peek(b1)) return false;
