@@ -334,7 +334,16 @@ def test_no_language_files_give_the_message_and_an_empty_list(wine, workdir, fla
 def test_confirm_without_selection_asks_then_accepts_a_choice(wine, workdir, flags, screenshot):
     folder = product(workdir, flags)
     chooser = Chooser(wine, folder)
-    chooser.wait_ready()
+    state = chooser.wait_ready()
+    # Clicks on the list's empty part and on the window's face do nothing.
+    left, top, right, bottom = chooser.control(state, 0)["rect"]
+    wine.click(right - 20, bottom - 20)
+    link_right = chooser.control(state, 2)["rect"][2]
+    button_left = chooser.control(state, 1)["rect"][0]
+    wine.click((link_right + button_left) // 2, bottom + 20)
+    time.sleep(1)
+    assert chooser.boxes() == []
+    assert not any(i["selected"] for i in chooser.control(chooser.state(), 0)["items"])
     chooser.click_control(1)
     box = chooser.wait_box()
     assert (box["text"], box["title"], box["icon"], box["buttons"]) == \
