@@ -24,8 +24,8 @@ int open_language_window() {
 void fill_language_list() {
   clear_control_items(language_list);
   const std::string folder = start_folder + "langues\\";
-  // An unusable start folder would make the scan relative to wherever the
-  // path happens to point: treat it like a missing folder.
+  // A current folder too long for the start folder lists nothing; it is
+  // reported like a missing folder rather than scanned by a relative path.
   if (start_folder.empty() || !examine_directory(0, folder, "*.txt")) {
     message_box("", "Pas de dossier langues!", message_ok);
     return;
