@@ -1266,6 +1266,17 @@ void free_all_images() {
 
 void set_window_hook(window_hook procedure) {
   hook = procedure;
+  // Windows shown before the hook was installed were painted without it
+  // (show_window paints at once): repaint them, controls included, so the
+  // hook colours them from the next paint on.
+  std::vector<HWND> open;
+  {
+    lock guard(tables_mutex);
+    windows.for_each([&](int, const window_record& w) { open.push_back(w.hwnd); });
+  }
+  for (HWND hwnd : open) {
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+  }
 }
 
 int wait_window_event() {
