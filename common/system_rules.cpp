@@ -62,8 +62,8 @@ bool is_drive_name(const std::string& path) {
 }
 
 std::string scan_specification(const std::string& folder, const std::string& pattern) {
-  std::string spec = folder;
-  if (!spec.empty() && spec.back() != '\\') spec += '\\';
-  spec += pattern.empty() ? std::string("*.*") : pattern;
-  return spec;
+  std::string wanted = folder;
+  if (!wanted.empty() && wanted.back() != '\\') wanted += '\\';
+  wanted += pattern.empty() ? std::string("*.*") : pattern;
+  return wanted;
 }

@@ -222,11 +222,13 @@ scan_table& scans() {
 
 int examine_directory(int scan, const std::string& folder, const std::string& pattern) {
   // The pattern may hold a folder part of its own, as on Windows.
-  const std::string spec = posix_path(scan_specification(folder, pattern));
-  const std::size_t slash = spec.rfind('/');
-  std::string directory = slash == std::string::npos ? "." : spec.substr(0, slash);
-  if (slash == 0) directory = "/";
-  const std::string name_pattern = slash == std::string::npos ? spec : spec.substr(slash + 1);
+  const std::string wanted = posix_path(scan_specification(folder, pattern));
+  const std::size_t slash = wanted.rfind('/');
+  const std::string directory = slash == std::string::npos ? std::string(".")
+                                : slash == 0               ? std::string("/")
+                                                           : wanted.substr(0, slash);
+  const std::string name_pattern =
+      slash == std::string::npos ? wanted : wanted.substr(slash + 1);
 
   directory_scan s;
   if (DIR* dir = ::opendir(directory.c_str())) {

@@ -128,8 +128,8 @@ int examine_directory(int scan, const std::string& folder, const std::string& pa
   t.scans.erase(scan);
   t.current = scan;
   directory_scan& s = t.scans[scan];
-  const std::string spec = scan_specification(folder, pattern);
-  s.handle = FindFirstFileA(spec.c_str(), &s.data);
+  const std::string wanted = scan_specification(folder, pattern);
+  s.handle = FindFirstFileA(wanted.c_str(), &s.data);
   if (s.handle == INVALID_HANDLE_VALUE) {
     t.scans.erase(scan);
     return 0;

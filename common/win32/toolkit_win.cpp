@@ -655,7 +655,7 @@ struct control_spec {
 };
 
 ui_handle add_control(int requested, int x, int y, int width, int height,
-                      const control_spec& spec) {
+                      const control_spec& made) {
   HWND parent = control_parent;
   if (!parent || !IsWindow(parent)) return 0;
   if (requested != -1 && (requested < 0 || requested > max_object_number)) return 0;
@@ -672,8 +672,8 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
   // The control's number is its identifier, so WM_COMMAND and other
   // processes (the UI probe) see it; identifiers above 16 bits only matter
   // to WM_COMMAND's low word, which the toolkit does not read.
-  HWND hwnd = CreateWindowExA(spec.extended_style, spec.window_class, spec.text.c_str(),
-                              WS_CHILD | WS_VISIBLE | spec.style, x, y, width, height, parent,
+  HWND hwnd = CreateWindowExA(made.extended_style, made.window_class, made.text.c_str(),
+                              WS_CHILD | WS_VISIBLE | made.style, x, y, width, height, parent,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(number)),
                               GetModuleHandleA(nullptr), nullptr);
   if (!hwnd) return 0;
@@ -683,13 +683,13 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
       TRUE);
   auto record = std::make_unique<control_record>();
   record->hwnd = hwnd;
-  record->kind = spec.kind;
+  record->kind = made.kind;
   record->number = number;
   record->window = GetAncestor(parent, GA_ROOT);
-  record->minimum = spec.minimum;
-  record->maximum = spec.maximum;
-  record->image = spec.image;
-  record->hover_colour = spec.hover_colour;
+  record->minimum = made.minimum;
+  record->maximum = made.maximum;
+  record->image = made.image;
+  record->hover_colour = made.hover_colour;
   {
     lock guard(tables_mutex);
     record->creation = ++creations;
@@ -914,14 +914,14 @@ ui_handle create_frame(int number, int x, int y, int width, int height, const st
 
 ui_handle create_progress_bar(int number, int x, int y, int width, int height, int minimum,
                               int maximum, int flags) {
-  control_spec spec{control_kind::progress_bar,
+  control_spec made{control_kind::progress_bar,
                     PROGRESS_CLASSA,
                     (flags & progress_smooth) ? DWORD{PBS_SMOOTH} : 0,
                     0,
                     {}};
-  spec.minimum = minimum;
-  spec.maximum = maximum;
-  const ui_handle result = add_control(number, x, y, width, height, spec);
+  made.minimum = minimum;
+  made.maximum = maximum;
+  const ui_handle result = add_control(number, x, y, width, height, made);
   control_view view;
   if (result && view_control(number == -1 ? static_cast<int>(result) : number, view)) {
     SendMessageA(view.hwnd, PBM_SETRANGE32, static_cast<WPARAM>(minimum),
@@ -937,13 +937,13 @@ ui_handle create_image(int number, int x, int y, int width, int height, ui_handl
   const HANDLE handle = reinterpret_cast<HANDLE>(image);
   const bool known = image_facts(handle, icon, w, h);
   // The control keeps the size it was given, whatever the picture's size.
-  control_spec spec{control_kind::image,
+  control_spec made{control_kind::image,
                     "STATIC",
                     DWORD{SS_NOTIFY | SS_REALSIZECONTROL} | (icon ? SS_ICON : SS_BITMAP),
                     0,
                     {}};
-  spec.image = handle;
-  const ui_handle result = add_control(number, x, y, width, height, spec);
+  made.image = handle;
+  const ui_handle result = add_control(number, x, y, width, height, made);
   control_view view;
   if (result && known && view_control(number == -1 ? static_cast<int>(result) : number, view)) {
     SendMessageA(view.hwnd, STM_SETIMAGE, icon ? IMAGE_ICON : IMAGE_BITMAP,
@@ -954,9 +954,9 @@ ui_handle create_image(int number, int x, int y, int width, int height, ui_handl
 }
 
 ui_handle create_image_button(int number, int x, int y, int width, int height, ui_handle image) {
-  control_spec spec{control_kind::image_button, "BUTTON", BS_OWNERDRAW | WS_TABSTOP, 0, {}};
-  spec.image = reinterpret_cast<HANDLE>(image);
-  return add_control(number, x, y, width, height, spec);
+  control_spec made{control_kind::image_button, "BUTTON", BS_OWNERDRAW | WS_TABSTOP, 0, {}};
+  made.image = reinterpret_cast<HANDLE>(image);
+  return add_control(number, x, y, width, height, made);
 }
 
 ui_handle create_icon_list(int number, int x, int y, int width, int height,
@@ -990,9 +990,9 @@ ui_handle create_icon_list(int number, int x, int y, int width, int height,
 ui_handle create_link(int number, int x, int y, int width, int height, const std::string& text,
                       int hover_colour) {
   register_classes();
-  control_spec spec{control_kind::link, link_class, 0, 0, text};
-  spec.hover_colour = hover_colour;
-  return add_control(number, x, y, width, height, spec);
+  control_spec made{control_kind::link, link_class, 0, 0, text};
+  made.hover_colour = hover_colour;
+  return add_control(number, x, y, width, height, made);
 }
 
 ui_handle control_handle(int number) {
