@@ -214,11 +214,18 @@ class update_server {
   std::string url(const std::string& path) const { return base() + path; }
 
   void set_scenario(const std::string& scenario_json) {
-    const fs::path target = folder_.path() / "scenario.json";
-    const fs::path partial = folder_.path() / "scenario.json.partial";
-    write_file(partial, scenario_json);
-    fs::rename(partial, target);
+    write_scenario(scenario_file(), scenario_json);
   }
+  // Replaces a scenario file in one step, so that the server never reads
+  // half of it (usable where the server object is not at hand).
+  static void write_scenario(const fs::path& file, const std::string& scenario_json) {
+    const fs::path partial = file.string() + ".partial";
+    write_file(partial, scenario_json);
+    fs::rename(partial, file);
+  }
+  fs::path scenario_file() const { return folder_.path() / "scenario.json"; }
+  pid_t pid() const { return pid_; }
+  const fs::path& folder() const { return folder_.path(); }
 
   fs::path log() const { return folder_.path() / "requests.jsonl"; }
 
@@ -236,6 +243,19 @@ class update_server {
   pid_t pid_ = -1;
   int port_ = 0;
 };
+
+// A loopback port that was free a moment ago (nothing listens on it now).
+inline int unused_port() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+  socklen_t size = sizeof(address);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+  close(fd);
+  return ntohs(address.sin_port);
+}
 
 // A loopback port on which nothing listens, held for the owner's lifetime:
 // the socket is bound but never listens, so connections are refused.

@@ -128,46 +128,31 @@ TEST_F(UpdaterFlow, FailedDownloadCanBeRetried) {
     SCOPED_TRACE(kind);
     temp_folder product("product");
     lay_out(product.path());
-    write_file(product.path() / "offered.exe", standin_bytes());
-    refused_port files_port;
+    const fs::path offered = product.path() / "offered.exe";
+    write_file(offered, standin_bytes());
     update_server server(scenario({}));
     ASSERT_TRUE(server.running());
-    const std::string file_url = kind == "server down" ? files_port.base() + "/files/setup.exe"
-                                                       : server.url("/files/setup.exe");
-    const std::string failing = kind == "404"   ? fault_route("\"status\": 404")
-                                : kind == "500" ? fault_route("\"status\": 500")
-                                                : file_route(product.path() / "offered.exe");
-    server.set_scenario(scenario({{module_path, module_reply("1.00")},
-                                  {update_path, update_reply("y", file_url)},
-                                  {"/files/setup.exe", failing}}));
-    std::unique_ptr<update_server> files_server;
-    auto serve_file = [&] {
-      if (kind == "server down") {
-        files_port.release();
-        files_server = std::make_unique<update_server>(
-            scenario({{"/files/setup.exe", file_route(product.path() / "offered.exe")}}),
-            std::stoi(file_url.substr(file_url.rfind(':') + 1)));
-      } else {
-        server.set_scenario(
-            scenario({{module_path, module_reply("1.00")},
-                      {update_path, update_reply("y", file_url)},
-                      {"/files/setup.exe", file_route(product.path() / "offered.exe")}}));
-      }
+    const int files_port = unused_port();
+    const std::string file_url =
+        kind == "server down"
+            ? "http://127.0.0.1:" + std::to_string(files_port) + "/files/setup.exe"
+            : server.url("/files/setup.exe");
+    auto offer = [file_url](const std::string& file_route_json) {
+      return scenario({{module_path, module_reply("1.00")},
+                       {update_path, update_reply("y", file_url)},
+                       {"/files/setup.exe", file_route_json}});
     };
-    // The parent makes the file available when the child says so, through
-    // a marker file.
-    const fs::path ask = product.path() / "serve-now";
-    const fs::path served = product.path() / "served";
-    std::thread helper([&] {
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-      while (!fs::exists(ask) && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      }
-      if (!fs::exists(ask)) return;
-      serve_file();
-      write_file(served, "yes");
-    });
-    const flow_result r = run_flow(product.path(), "update_client", server.base(), [ask, served] {
+    server.set_scenario(offer(kind == "404"   ? fault_route("\"status\": 404")
+                              : kind == "500" ? fault_route("\"status\": 500")
+                                              : file_route(offered)));
+    // Once two attempts have failed, the driver makes the file available
+    // itself (the parent stays single-threaded for the fork): a new offer
+    // from the server, or a server where there was none.
+    const fs::path scenario_file = server.scenario_file();
+    const std::string serving = offer(file_route(offered));
+    const std::string files_only = scenario({{"/files/setup.exe", file_route(offered)}});
+    const bool down = kind == "server down";
+    const flow_result r = run_flow(product.path(), "update_client", server.base(), [=] {
       auto attempt = [](const std::string& name) {
         wait_check_over();
         headless::click(update_button);
@@ -183,12 +168,25 @@ TEST_F(UpdaterFlow, FailedDownloadCanBeRetried) {
       if (!child::wait_for([] { return child::button_state() == "enabled"; })) return;
       attempt("first");
       attempt("second");
-      write_file(ask, "please");
-      child::wait_for([served] { return fs::exists(served); }, std::chrono::seconds(30));
+      if (down) {
+        auto* started = new update_server(files_only, files_port);  // ends with the parent's kill
+        child::note("files_server.pid", std::to_string(started->pid()));
+        child::note("files_server.folder", started->folder().string());
+      } else {
+        update_server::write_scenario(scenario_file, serving);
+      }
       wait_check_over();
       headless::click(update_button);
     });
-    helper.join();
+    if (r.has("files_server.pid")) {
+      const pid_t pid = std::stoi(r["files_server.pid"]);
+      if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+      }
+      std::error_code ignored;
+      fs::remove_all(r["files_server.folder"], ignored);
+    }
     EXPECT_TRUE(r.exited) << r.all();
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r["first.restarted"], "yes");
