@@ -665,3 +665,54 @@ def test_closing_while_the_check_runs_ends_at_once(wine, offered, workdir, scree
     client.click_close_box()
     # The reply would take two minutes; the client does not wait for it.
     assert client.exit_code(timeout=60) == 0
+
+
+# ---- the download service on its own ------------------------------------------------
+
+
+def test_windows_download_fails_on_http_errors_and_leaves_no_partial_file(wine, workdir,
+                                                                          tmp_path_factory):
+    """download_to_file of the Windows build: an error status, a reply cut
+    short or a dropped connection is a failure, and never leaves an error
+    page or a partial body as the target."""
+    body = b"MZ" + bytes(range(256)) * 40
+    server = Server(tmp_path_factory.mktemp("download-server"), free_port())
+    (server.folder / "ok.bin").write_bytes(body)
+    server.offer({"/ok": {"file": str(server.folder / "ok.bin")},
+                  "/missing": {"status": 404}, "/broken": {"status": 500},
+                  "/cut": {"body": "x" * 4000, "fault": "cut"}, "/reset": {"fault": "reset"},
+                  "/silent": {"fault": "silent"},
+                  "/huge": {"body": "update=n\r\n", "fault": "huge", "bytes": 6000000},
+                  "/reply": {"settings": [["update", "n"]]}})
+    server.start()
+    try:
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(wine.command(winerig.program("download_win"),
+                                        [f"http://127.0.0.1:{server.port}",
+                                         f"http://127.0.0.1:{free_port()}"]),
+                           cwd=workdir, env=wine.env(), stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=300, check=False)
+            out.seek(0)
+            results = {r["case"]: r for r in
+                       (json.loads(line) for line in out.read().decode().splitlines() if line)}
+    finally:
+        server.stop()
+    ok = results["ok"]
+    assert ok["result"] == 1 and ok["target_size"] == len(body)
+    assert (workdir / "vantrel.exe").read_bytes() == body
+    for case in ("404 keeps the earlier file", "500 keeps the earlier file",
+                 "cut short keeps the earlier file", "reset keeps the earlier file"):
+        assert results[case]["result"] == 0, case
+        assert results[case]["target_size"] == len(body), case
+        assert not results[case]["part_left"], case
+    for case in ("404", "500", "cut short", "reset", "closed without reply", "connection refused",
+                 "empty URL", "file scheme", "ftp scheme", "after the end of the service"):
+        assert results[case]["result"] == 0, case
+        assert results[case]["target_size"] == -1, case
+        assert not results[case]["part_left"], case
+    assert results["huge"]["result"] == 1 and results["huge"]["target_size"] == 6000000
+    assert results["query as written"]["result"] == 1
+    assert results["target is a folder"]["result"] == 0
+    assert results["target is a folder"]["target_size"] == -2
+    assert not results["target is a folder"]["part_left"]
+    assert "/reply?version=&os=windows" in server.requests()
