@@ -1,18 +1,20 @@
 #!/usr/bin/env python3
-"""The main job: the update client at work.
+"""The main job: the language chooser, then the update client at work.
 
 Run by "./run demo" after the builds. It
 
-1. lays out a sample product folder under build/demo: "langue.ini", the
-   update client's language file under "langues\\update\\", and the
-   definitions file "eas" written by our pack writer with its first entry
-   compressed;
-2. chooses the language (choose_language_step: the place for the language
-   chooser's step; by default it writes "langue.ini" itself);
+1. lays out a sample product folder under build/demo: languages in
+   "langues\\" with their flags, help files and the update client's language
+   files under "langues\\update\\", and the definitions file "eas" written
+   by our pack writer with its first entry compressed;
+2. runs language_chooser.exe (64-bit build) under Wine, which lists the
+   languages with their flags; the demo picks one and confirms, so the
+   chooser writes "langue.ini" and starts the product (a stand-in);
 3. starts the bundled update server (tools/update_server.py) on the address
    compiled into the client, offering an update;
-4. runs update_client.exe (64-bit build) under Wine, on $DISPLAY when it is
-   set, otherwise on an Xvfb of its own, first attended (the demo clicks the
+4. runs update_client.exe under Wine in the language just chosen, on
+   $DISPLAY when it is set, otherwise on an Xvfb of its own (both programs
+   run there), first attended (the demo clicks the
    update button) and then unattended with "auto"; screenshots are saved and
    their paths printed;
 5. prints what happened: the requests the server received, the verdict on
@@ -84,13 +86,23 @@ def prepare_product(folder: Path) -> None:
 
 
 def choose_language_step(folder: Path, desktop: demo_chooser.Desktop, language: str) -> str:
-    """Decides the language the update client speaks; returns its name.
-
-    The language chooser's step belongs here (it writes "langue.ini" by
-    itself); until then the demo writes the line the chooser would."""
-    (folder / "langue.ini").write_bytes(f"{language}.txt\r\n".encode("cp1252"))
-    print(f"langue.ini names {language}.txt")
-    return language
+    """Runs language_chooser.exe in the product folder: the demo clicks the
+    language and the confirm button; the chooser writes "langue.ini",
+    installs the help files and starts the product (a stand-in here).
+    Returns the language it recorded."""
+    print(f"\nlanguage_chooser.exe: the user picks {language} and confirms")
+    for name in ("tessarin.exe", "traducteur.exe"):
+        shutil.copy2(program("win64", "standin.exe"), folder / name)
+    started_before = len(read_starts(folder))
+    chosen = demo_chooser.choose_language(folder, program("win64", "language_chooser.exe"),
+                                          desktop, language, log=lambda text: print("  " + text))
+    if chosen is None:
+        raise SystemExit("the language chooser recorded no language")
+    print(f"  langue.ini names {chosen}.txt; aide.chm and bon.htm are {chosen}'s")
+    time.sleep(1)  # the chooser does not wait for the product to start
+    for record in read_starts(folder)[started_before:]:
+        print(f"  started {record.get('program')} in {record.get('folder')}")
+    return chosen
 
 
 # ---- the update server ----------------------------------------------------------
