@@ -30,21 +30,6 @@ int open_mode(platform_file::mode how) {
 }
 }  // namespace
 
-platform_file::~platform_file() { close(); }
-
-platform_file::platform_file(platform_file&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = invalid;
-}
-
-platform_file& platform_file::operator=(platform_file&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = invalid;
-  }
-  return *this;
-}
-
 platform_file platform_file::open(const std::string& path, mode how) {
   if (path.empty()) return {};
   const std::string native = posix_path(path);

@@ -10,21 +10,6 @@ namespace {
 HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
 }  // namespace
 
-platform_file::~platform_file() { close(); }
-
-platform_file::platform_file(platform_file&& other) noexcept : handle_(other.handle_) {
-  other.handle_ = invalid;
-}
-
-platform_file& platform_file::operator=(platform_file&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = other.handle_;
-    other.handle_ = invalid;
-  }
-  return *this;
-}
-
 platform_file platform_file::open(const std::string& path, mode how) {
   if (path.empty()) return {};
   DWORD access = GENERIC_READ;
