@@ -147,6 +147,12 @@ inline int progress() {
   const auto c = headless::control(progress_bar);
   return c ? c->state : -1;
 }
+// The offer is on screen: the button is enabled and the status says so. The
+// button alone is not enough: it is briefly enabled between the window's
+// showing and its first disabling.
+inline bool offer_shown() {
+  return button_state() == "enabled" && status_text() == entry(11);
+}
 inline bool window_open() {
   return headless::window(progress_window).has_value();
 }

@@ -98,7 +98,7 @@ TEST_F(UpdaterFlow, ManualYesWaitsForTheClickThenHandsOver) {
                                 {"/files/setup.exe", file_route(dir() / "offered.exe")}}));
   const fs::path log = server.log();
   const flow_result r = run_flow(dir(), "update_client", server.base(), [log] {
-    if (!child::wait_for([] { return child::button_state() == "enabled"; })) return;
+    if (!child::wait_for(child::offer_shown)) return;
     child::note_window("offer");
     child::note("offer.download_url", download_url);
     // Nothing happens without the click.
@@ -165,7 +165,7 @@ TEST_F(UpdaterFlow, FailedDownloadCanBeRetried) {
         });
         child::note_window(name);
       };
-      if (!child::wait_for([] { return child::button_state() == "enabled"; })) return;
+      if (!child::wait_for(child::offer_shown)) return;
       attempt("first");
       attempt("second");
       if (down) {
@@ -217,7 +217,7 @@ TEST_F(UpdaterFlow, WindowAnswersDuringASlowDownload) {
                 {update_path, update_reply("y", server.url("/files/setup.exe"))},
                 {"/files/setup.exe", file_route(dir() / "offered.exe", "\"delay\": 8")}}));
   const flow_result r = run_flow(dir(), "update_client", server.base(), [] {
-    if (!child::wait_for([] { return child::button_state() == "enabled"; })) return;
+    if (!child::wait_for(child::offer_shown)) return;
     wait_check_over();
     headless::click(update_button);
     child::wait_for([] { return child::button_state() == "disabled"; });
