@@ -22,31 +22,14 @@
 
 #include "language_chooser.h"
 #include "posix/headless.h"
+#include "temp_folder.h"
 #include "toolkit.h"
 
 namespace chooser_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class temp_folder {
- public:
-  temp_folder() {
-    std::string pattern = (fs::temp_directory_path() / "chooser-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~temp_folder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  temp_folder(const temp_folder&) = delete;
-  temp_folder& operator=(const temp_folder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using ::temp_folder;
 
 // Makes the folder the current one for the scope.
 class inside_folder {

@@ -22,31 +22,16 @@
 #include <utility>
 #include <vector>
 
+#include "temp_folder.h"
+#include "tools/json_text.h"
+
 extern char** environ;
 
 namespace server_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder under the system's temporary folder, removed afterwards.
-class temp_folder {
- public:
-  explicit temp_folder(const std::string& prefix = "updater") {
-    std::string pattern = (fs::temp_directory_path() / (prefix + "-XXXXXX")).string();
-    if (mkdtemp(pattern.data()) == nullptr) std::abort();
-    path_ = pattern;
-  }
-  ~temp_folder() {
-    std::error_code ignored;
-    fs::remove_all(path_, ignored);
-  }
-  temp_folder(const temp_folder&) = delete;
-  temp_folder& operator=(const temp_folder&) = delete;
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
+using ::temp_folder;
 
 inline void write_file(const fs::path& path, const std::string& bytes) {
   if (path.has_parent_path()) fs::create_directories(path.parent_path());
@@ -59,26 +44,7 @@ inline std::string read_file(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// A JSON string of the system's bytes: bytes above 127 go as \u00XX, which
-// the server turns back into the same Windows-1252 byte.
-inline std::string json_text(const std::string& text) {
-  static const char hex[] = "0123456789abcdef";
-  std::string out = "\"";
-  for (const char ch : text) {
-    const unsigned char c = static_cast<unsigned char>(ch);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += static_cast<char>(c);
-    } else if (c < 0x20 || c >= 0x7f) {
-      out += "\\u00";
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out + "\"";
-}
+using ::json_text;
 
 using key_values = std::vector<std::pair<std::string, std::string>>;
 

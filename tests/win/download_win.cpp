@@ -8,6 +8,7 @@
 #include <string>
 
 #include "download.h"
+#include "tools/json_text.h"
 
 namespace {
 
@@ -28,23 +29,6 @@ std::string contents(const char* path) {
   while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
   CloseHandle(file);
   return text;
-}
-
-std::string json_text(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
 }
 
 void run(const std::string& name, const std::string& url, const char* target) {
