@@ -24,7 +24,7 @@ CANNOT_RECORD = "Erreur cr\xe9ation fichier langue.ini"
 OLD_INI = b"Nederlands-uitgebreid.txt\r\nmore\r\n"
 
 
-def output_of(wine, exe, args, timeout: float = 60, encoding: str = "utf-8") -> str:
+def output_of(wine, exe, args, timeout: float = winerig.DEADLINE, encoding: str = "utf-8") -> str:
     """Runs a Windows program to its end and returns its standard output.
     The output goes through a file, not a pipe: a helper process that Wine
     starts on the way (its desktop, its services) inherits the program's
@@ -81,44 +81,32 @@ class Chooser:
     def labels(self, state: dict) -> list[str]:
         return [item["text"] for item in self.control(state, 0)["items"]]
 
-    def wait_ready(self, timeout: float = 30) -> dict:
+    def wait_ready(self, timeout: float = winerig.DEADLINE) -> dict:
         """The window with its list in large-icon display: start-up is over."""
-        deadline = time.monotonic() + timeout
-        state = {}
-        while time.monotonic() < deadline:
-            state = self.state()
+        def whole(state):
             controls = state.get("controls", [])
             # The probe lists the children first and asks them afterwards, and
             # a window busy starting up answers late: a list already in
             # large-icon display can come with a child list taken before the
             # button and the link existed. All three mean the snapshot is whole.
-            if any(c["id"] == 0 and c.get("view") == 0 for c in controls) and \
-                    {1, 2} <= {c["id"] for c in controls}:
-                return state
-            time.sleep(0.2)
-        raise AssertionError(f"the chooser did not get ready: {state}")
+            return any(c["id"] == 0 and c.get("view") == 0 for c in controls) and \
+                {1, 2} <= {c["id"] for c in controls}
+        return winerig.wait_until(self.state, whole, "the chooser's window with its list",
+                                  timeout, alive=self.process)
 
     def boxes(self) -> list[dict]:
         found = self.probe("--boxes", "--exe", "language_chooser.exe")
         return [b for b in found.get("boxes", []) if b.get("visible")]
 
-    def wait_box(self, timeout: float = 20) -> dict:
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            boxes = self.boxes()
-            if boxes:
-                return boxes[0]
-            time.sleep(0.2)
-        raise AssertionError("no message box")
+    def wait_box(self, timeout: float = winerig.DEADLINE) -> dict:
+        return winerig.wait_until(self.boxes, bool, "a message box", timeout,
+                                  alive=self.process)[0]
 
     def dismiss_box(self) -> None:
         """Presses Return on the open box (its OK button has the focus) and
         waits until it is gone."""
         self.wine.key("Return")
-        deadline = time.monotonic() + 10
-        while self.boxes() and time.monotonic() < deadline:
-            time.sleep(0.2)
-        assert not self.boxes(), "the message box did not close"
+        winerig.wait_until(self.boxes, lambda boxes: not boxes, "the message box closed")
 
     # ---- acting ---------------------------------------------------------
 
@@ -133,31 +121,23 @@ class Chooser:
         items = self.control(self.state(), 0)["items"]
         item = next(i for i in items if i["text"] == label)
         self.click_rect(item["rect"])
-        deadline = time.monotonic() + 10
-        while time.monotonic() < deadline:
-            if any(i["selected"] and i["text"] == label
-                   for i in self.control(self.state(), 0)["items"]):
-                return
-            time.sleep(0.2)
-        raise AssertionError(f"{label} did not get selected")
+        winerig.wait_until(lambda: self.control(self.state(), 0)["items"],
+                           lambda items: any(i["selected"] and i["text"] == label for i in items),
+                           f"{label} selected", alive=self.process)
 
-    def x_window(self, timeout: float = 30) -> str:
+    def x_window(self, timeout: float = winerig.DEADLINE) -> str:
         """The X window of this chooser (Wine gives its windows the pid)."""
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self.wine._x(["xdotool", "search", "--onlyvisible", "--pid",
-                                  str(self.process.pid)], check=False).split()
-            if found:
-                return found[0]
-            time.sleep(0.2)
-        raise AssertionError("the chooser has no visible X window")
+        return winerig.wait_until(
+            lambda: self.wine._x(["xdotool", "search", "--onlyvisible", "--pid",
+                                  str(self.process.pid)], check=False).split(),
+            bool, "the chooser's X window", timeout, alive=self.process)[0]
 
     def close_with_alt_f4(self) -> None:
         window = self.x_window()
         self.wine.activate(window)
         self.wine.key("alt+F4")
 
-    def wait_end(self, timeout: float = 30) -> int:
+    def wait_end(self, timeout: float = winerig.DEADLINE) -> int:
         return self.wine.wait_program(self.process, timeout=timeout)
 
 
@@ -202,14 +182,10 @@ def starts(folder: Path, program: str) -> list[dict]:
             if r.get("program", "").lower() == program]
 
 
-def wait_starts(folder: Path, count: int, timeout: float = 20) -> list[dict]:
-    deadline = time.monotonic() + timeout
-    found = winerig.read_json_lines(folder / "standin.log")
-    while len(found) < count and time.monotonic() < deadline:
-        time.sleep(0.2)
-        found = winerig.read_json_lines(folder / "standin.log")
-    return found
-
+def wait_starts(folder: Path, count: int, timeout: float = winerig.DEADLINE) -> list[dict]:
+    return winerig.wait_until(lambda: winerig.read_json_lines(folder / "standin.log"),
+                              lambda found: len(found) >= count,
+                              f"{count} recorded start(s)", timeout)
 
 def expect_nothing_recorded(folder: Path) -> None:
     time.sleep(1)  # what might have been started has had time to record
@@ -498,15 +474,12 @@ def test_update_client_speaks_the_chosen_language(wine, workdir, screenshot, lan
     client = wine.start_program(winerig.program("update_client"), cwd=folder, capture=False)
     try:
         title = demo_chooser.update_title(language)
-        deadline = time.monotonic() + 30
-        state = {}
-        while time.monotonic() < deadline:
-            state = json.loads(output_of(wine, winerig.program("ui_probe"),
+        state = winerig.wait_until(
+            lambda: json.loads(output_of(wine, winerig.program("ui_probe"),
                                          ["--exe", "update_client.exe", "--visible",
-                                          "--wait", "5000"]) or "{}")
-            if state.get("window", {}).get("title") == title:
-                break
-            time.sleep(0.3)
+                                          "--wait", "5000"]) or "{}"),
+            lambda s: s.get("window", {}).get("title") == title,
+            f"the update client's window titled {title!r}", alive=client)
         screenshot()
         assert state.get("window", {}).get("title") == title, state
         # Not the built-in French texts: the welcome line comes from the file too.

@@ -14,6 +14,7 @@ from __future__ import annotations
 
 import contextlib
 import json
+import os
 import shutil
 import socket
 import struct
@@ -27,8 +28,8 @@ import pytest
 
 import winerig
 
-PORT = 8631
-HOST = f"127.0.0.1:{PORT}"
+HOST = os.environ.get("UPDATE_SERVER_HOST") or "127.0.0.1:8631"
+PORT = int(HOST.rpartition(":")[2])
 MODULE = "/tessarin/version_module_update.php"
 UPDATE = "/tessarin/update.php"
 VERSION = "2024.05.01"
@@ -241,7 +242,7 @@ class Client:
                 return (c.get("fields") or [""])[0]
         return ""
 
-    def wait(self, condition, timeout: float = 60, what: str = "") -> dict:
+    def wait(self, condition, timeout: float = winerig.DEADLINE, what: str = "") -> dict:
         deadline = time.monotonic() + timeout
         state = {}
         while time.monotonic() < deadline:
@@ -253,10 +254,10 @@ class Client:
             time.sleep(0.2)
         raise AssertionError(f"not reached: {what}; last state {state}")
 
-    def wait_status(self, text: str, timeout: float = 60) -> dict:
+    def wait_status(self, text: str, timeout: float = winerig.DEADLINE) -> dict:
         return self.wait(lambda s: self.status(s) == text, timeout, f"status {text!r}")
 
-    def wait_resting(self, timeout: float = 60) -> dict:
+    def wait_resting(self, timeout: float = winerig.DEADLINE) -> dict:
         """The check is over: the progress bar rests at 100."""
         def resting(state):
             if self.control(state, 1)["progress"]["pos"] != 100:
@@ -289,13 +290,13 @@ class Client:
         caption = origin_y - top - frame
         self.wine.click(right - frame - caption // 2 - 2, top + frame + caption // 2)
 
-    def exit_code(self, timeout: float = 60) -> int:
+    def exit_code(self, timeout: float = winerig.DEADLINE) -> int:
         return self.wine.wait_program(self.process, timeout)
 
     def starts(self) -> list[dict]:
         return winerig.read_json_lines(self.folder / "standin.log")
 
-    def wait_starts(self, count: int, timeout: float = 30) -> list[dict]:
+    def wait_starts(self, count: int, timeout: float = winerig.DEADLINE) -> list[dict]:
         deadline = time.monotonic() + timeout
         while len(self.starts()) < count and time.monotonic() < deadline:
             time.sleep(0.2)
@@ -540,7 +541,7 @@ def test_no_language_ini_shows_only_the_message(wine, offered, workdir, screensh
     lay_out(workdir, language_ini=None)
     offered.offer({MODULE: module_reply(), UPDATE: update_reply("n")})
     client = Client(wine, workdir)
-    deadline = time.monotonic() + 60
+    deadline = time.monotonic() + winerig.DEADLINE
     boxes = []
     while not boxes and time.monotonic() < deadline:
         boxes = [b for b in client.probe("--boxes", "--exe", "update_client.exe").get("boxes", [])
@@ -664,7 +665,7 @@ def test_closing_while_the_check_runs_ends_at_once(wine, offered, workdir, scree
     screenshot()
     client.click_close_box()
     # The reply would take two minutes; the client does not wait for it.
-    assert client.exit_code(timeout=60) == 0
+    assert client.exit_code() == 0
 
 
 # ---- the download service on its own ------------------------------------------------

@@ -45,11 +45,51 @@ WINE_ROOT = Path(os.environ.get("WINE_RIG_ROOT") or SOURCE_DIR / "build" / "wine
 BASE_PREFIX = WINE_ROOT / "prefix"
 READY_MARK = BASE_PREFIX / ".rig-ready"
 
+# The one deadline for a Windows program's reaction (a window, a status, an
+# event, an exit). Under ctest -j2 on two cores, with other modules booting
+# their own wineservers, a first window has taken tens of seconds; waits end
+# as soon as their event happens, so a long deadline only costs time when a
+# test fails.
+DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE") or 180)
+
 WINE_ENV = {
     "WINEDEBUG": "-all",
     # Without these Wine offers to install Mono and Gecko and waits.
     "WINEDLLOVERRIDES": "mscoree,mshtml=",
 }
+
+
+def wait_until(take, condition, what: str, timeout: float = DEADLINE,
+               alive: Optional[subprocess.Popen] = None, interval: float = 0.2):
+    """Calls take() until condition holds on its result, and returns that
+    result. Raises AssertionError with the last result when the deadline
+    passes or when the program `alive` has ended first. How long each wait
+    took goes to ARTIFACTS_DIR/wine-waits.jsonl, to see the margins that a
+    loaded machine leaves."""
+    start = time.monotonic()
+    result = None
+    while True:
+        result = take()
+        if condition(result):
+            _record_wait(what, time.monotonic() - start)
+            return result
+        if alive is not None and alive.poll() is not None:
+            raise AssertionError(f"not reached: {what} (the program ended with "
+                                 f"{alive.returncode}); last {result!r}")
+        if time.monotonic() - start > timeout:
+            raise AssertionError(f"not reached within {timeout:.0f} s: {what}; last {result!r}")
+        time.sleep(interval)
+
+
+def _record_wait(what: str, seconds: float) -> None:
+    import json
+    try:
+        ARTIFACTS_DIR.mkdir(parents=True, exist_ok=True)
+        test = os.environ.get("PYTEST_CURRENT_TEST", "").split(" ")[0]
+        with open(ARTIFACTS_DIR / "wine-waits.jsonl", "a", encoding="utf-8") as log:
+            log.write(json.dumps({"test": test, "what": what, "seconds": round(seconds, 2)}) + "\n")
+    except OSError:
+        pass
 
 
 def wine_loader() -> str:
@@ -268,7 +308,7 @@ class WineSession:
         return [wine_loader(), os.fspath(exe), *args]
 
     def run(self, exe: os.PathLike | str, args: Sequence[str] = (), cwd: os.PathLike | str | None = None,
-            timeout: float = 60, env: Optional[dict] = None) -> RunResult:
+            timeout: float = DEADLINE, env: Optional[dict] = None) -> RunResult:
         """Runs a Windows program to its end in the folder cwd (its current
         folder under Wine is the same folder on drive Z:)."""
         result = subprocess.run(self.command(exe, args), cwd=cwd, env=self.env(env),
@@ -294,7 +334,7 @@ class WineSession:
             self._started.remove(process)
         return process.returncode
 
-    def wait_program(self, process: subprocess.Popen, timeout: float = 60) -> int:
+    def wait_program(self, process: subprocess.Popen, timeout: float = DEADLINE) -> int:
         code = process.wait(timeout=timeout)
         if process in self._started:
             self._started.remove(process)
@@ -337,14 +377,9 @@ class WineSession:
         out = self._x(["xdotool", "search", "--onlyvisible", "--name", title], check=False)
         return out.split()
 
-    def wait_window(self, title: str, timeout: float = 30) -> str:
-        deadline = time.monotonic() + timeout
-        while time.monotonic() < deadline:
-            found = self.find_windows(title)
-            if found:
-                return found[0]
-            time.sleep(0.2)
-        raise TimeoutError(f"no window titled {title!r} within {timeout} s")
+    def wait_window(self, title: str, timeout: float = DEADLINE) -> str:
+        return wait_until(lambda: self.find_windows(title), bool,
+                          f"a window titled {title!r}", timeout)[0]
 
     def window_geometry(self, window: str) -> tuple[int, int, int, int]:
         """x, y, width, height of an X window on the screen."""
