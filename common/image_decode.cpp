@@ -203,13 +203,8 @@ decode_result decode_icon(const byte* data, std::size_t size, decoded_image& out
   const std::size_t directory_end = 6 + count * 16;
   if (size < directory_end) return decode_result::truncated;
 
-  // Only the directory's first image is used, but a file whose other
-  // images run past its end is cut short and refused as a whole.
-  for (std::size_t i = 1; i < count; ++i) {
-    const std::uint64_t other_bytes = u32(data + 6 + i * 16 + 8);
-    const std::uint64_t other_offset = u32(data + 6 + i * 16 + 12);
-    if (other_offset > size || other_bytes > size - other_offset) return decode_result::truncated;
-  }
+  // Only the directory's first image is used: the other entries are never
+  // read, so one that is damaged or points past the end costs nothing.
   const byte* entry = data + 6;
   const std::uint64_t bytes = u32(entry + 8);
   const std::uint64_t offset = u32(entry + 12);

@@ -1,5 +1,6 @@
 // Decoding of the image formats the toolkit accepts: Windows bitmap files,
-// icon files (the directory's first image) and JPEG/JFIF through libjpeg.
+// icon files (the directory's first image, whatever the other entries say)
+// and JPEG/JFIF through libjpeg.
 //
 // Every read is bounded by the given size; data that is truncated, lies
 // about its sizes or is otherwise malformed is refused with a result other

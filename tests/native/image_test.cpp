@@ -176,14 +176,61 @@ TEST(ImageDecode, DataOfNoKnownFormatIsRefused) {
 }
 
 TEST(ImageDecode, EveryStrictPrefixIsRefused) {
-  for (const char* name :
-       {"rgb24.bmp", "pal4.bmp", "topdown.bmp", "flag.ico", "colour.jpg", "grey.jpg"}) {
+  for (const char* name : {"rgb24.bmp", "pal4.bmp", "topdown.bmp", "colour.jpg", "grey.jpg"}) {
     const bytes data = fixture(name);
     for (std::size_t length = 0; length < data.size(); ++length) {
       decoded_image image;
       EXPECT_NE(decode_image(data.data(), length, true, image), decode_result::ok)
           << name << " cut to " << length << " bytes";
     }
+  }
+}
+
+// An icon file is refused when its cut reaches the first image, and gives
+// that image when only later ones are lost.
+TEST(ImageDecode, IconCutShortGivesItsFirstImageWhileThatIsWhole) {
+  const bytes data = fixture("flag.ico");
+  const std::size_t first_end = 6 + 2 * 16 + 4264;  // directory, then the 32 x 32 image
+  ASSERT_LT(first_end, data.size());
+  for (std::size_t length = 0; length < data.size(); ++length) {
+    decoded_image image;
+    const decode_result result = decode_image(data.data(), length, true, image);
+    if (length < first_end) {
+      EXPECT_NE(result, decode_result::ok) << "cut to " << length << " bytes";
+    } else {
+      EXPECT_EQ(result, decode_result::ok) << "cut to " << length << " bytes";
+      EXPECT_EQ(image.width, 32) << "cut to " << length << " bytes";
+      EXPECT_EQ(image.icon_offset, 6u + 2 * 16);
+    }
+  }
+}
+
+// Entries after the first are never used: damage there must not cost the
+// flag (the platform takes the first image too).
+TEST(ImageDecode, IconWithADamagedLaterEntryGivesItsFirstImage) {
+  const bytes ico = fixture("flag.ico");
+  const std::size_t second = 6 + 16;
+  const struct {
+    const char* label;
+    std::size_t at;
+    std::uint32_t value;
+  } cases[] = {
+      {"second image beyond the end", second + 12, 0xFFFFFF00u},
+      {"second image larger than the file", second + 8, 0x7FFFFFFF},
+      {"second image of no bytes", second + 8, 0},
+      {"second image inside the directory", second + 12, 8},
+      {"second image just past the end", second + 12, static_cast<std::uint32_t>(ico.size())},
+  };
+  for (const auto& c : cases) {
+    bytes data = ico;
+    put32(data, c.at, c.value);
+    decoded_image image;
+    ASSERT_EQ(decode_image(data.data(), data.size(), true, image), decode_result::ok) << c.label;
+    EXPECT_EQ(image.kind, image_kind::icon) << c.label;
+    EXPECT_EQ(image.width, 32) << c.label;
+    EXPECT_EQ(image.height, 32) << c.label;
+    EXPECT_EQ(image.icon_offset, 6u + 2 * 16) << c.label;
+    EXPECT_EQ(image.icon_size, 4264u) << c.label;
   }
 }
 

@@ -100,6 +100,16 @@ native_facts facts_of(ui_handle handle) {
   return f;
 }
 
+// Where the first image of an icon file's directory ends (0 if unreadable).
+std::size_t first_icon_end(const std::vector<unsigned char>& data) {
+  if (data.size() < 6 + 16) return 0;
+  const auto u32 = [&](std::size_t at) {
+    return std::size_t{data[at]} | std::size_t{data[at + 1]} << 8 |
+           std::size_t{data[at + 2]} << 16 | std::size_t{data[at + 3]} << 24;
+  };
+  return u32(6 + 12) + u32(6 + 8);
+}
+
 // Red, green, blue of a bitmap's pixel (top row 0).
 COLORREF pixel_of(ui_handle handle, int x, int y) {
   HDC dc = CreateCompatibleDC(nullptr);
@@ -175,13 +185,36 @@ int run_images(const std::string& folder) {
 
   // Refusals: every strict prefix of each fixture, data of no known format,
   // files that are missing or empty. The old image under the number goes.
+  // An icon file only needs its first image: a cut after it still gives it.
   for (const auto& c : cases) {
     const std::vector<unsigned char> data = read_file(path(c.name));
+    const std::size_t whole = c.icon ? first_icon_end(data) : data.size();
     int accepted = 0;
-    for (std::size_t length = 0; length < data.size(); ++length)
+    for (std::size_t length = 0; length < whole; ++length)
       if (catch_image(5, data.data(), length)) ++accepted;
     check(std::string("every prefix refused: ") + c.name, accepted == 0 && is_image(5) == 0,
           std::to_string(accepted) + " accepted");
+    if (!c.icon) continue;
+    int refused = 0;
+    for (std::size_t length = whole; length < data.size(); ++length) {
+      const native_facts f = facts_of(catch_image(5, data.data(), length));
+      if (!f.icon || f.width != c.width || f.height != c.height) ++refused;
+    }
+    check(std::string("cut after the first image accepted: ") + c.name,
+          whole < data.size() && refused == 0, std::to_string(refused) + " refused");
+  }
+  // A later directory entry that points past the end of the file, or is
+  // larger than it, does not cost the first image.
+  {
+    const std::vector<unsigned char> ico = read_file(path("flag.ico"));
+    for (const std::size_t field : {6 + 16 + 8, 6 + 16 + 12}) {
+      std::vector<unsigned char> damaged = ico;
+      for (int i = 0; i < 4; ++i) damaged[field + i] = 0xF0;
+      const native_facts f = facts_of(catch_image(5, damaged.data(), damaged.size()));
+      check("damaged later entry, field " + std::to_string(field) + ": first image taken",
+            f.icon && f.width == 32 && f.height == 32,
+            std::to_string(f.width) + "x" + std::to_string(f.height));
+    }
   }
   const char text[] = "neither a bitmap, an icon nor a JPEG";
   load_image(6, path("rgb24.bmp"));

@@ -162,6 +162,7 @@ def test_images_decode_into_native_bitmaps_and_icons(wine):
     names = {c["check"] for c in checks}
     assert "JPEG refused before the decoder is registered" in names
     assert "every prefix refused: colour.jpg" in names
+    assert "cut after the first image accepted: flag.ico" in names
 
 
 def test_window_is_hidden_until_shown_and_centred(wine, app, screenshot):
