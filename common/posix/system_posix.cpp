@@ -154,32 +154,49 @@ int file_delete(const std::string& path) {
   return ::unlink(posix_path(path).c_str()) == 0 ? 1 : 0;
 }
 
+// The copy is written beside the destination under a temporary name and
+// renamed over it only once complete, so a copy that fails part-way (a read
+// error, a full disk) leaves the previous destination as it was and no
+// partial file behind.
 int file_copy(const std::string& source, const std::string& destination) {
   if (source.empty() || destination.empty()) return 0;
   unique_fd in(::open(posix_path(source).c_str(), O_RDONLY | O_CLOEXEC));
   if (in.get() < 0) return 0;
   struct stat from;
   if (fstat(in.get(), &from) != 0 || !S_ISREG(from.st_mode)) return 0;
-  // Copying a file onto itself would empty it before reading it.
+  // A file copied onto itself is refused, as the platform does.
   struct stat to;
   const std::string target = posix_path(destination);
   if (::stat(target.c_str(), &to) == 0) {
     if (to.st_dev == from.st_dev && to.st_ino == from.st_ino) return 0;
     if (S_ISDIR(to.st_mode)) return 0;
   }
-  unique_fd out(
-      ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, from.st_mode & 0777));
+  const std::size_t slash = target.rfind('/');
+  std::string temporary =
+      (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + ".copy.XXXXXX";
+  unique_fd out(mkostemp(temporary.data(), O_CLOEXEC));
   if (out.get() < 0) return 0;
+  const auto fail = [&] {
+    out.reset();
+    ::unlink(temporary.c_str());
+    return 0;
+  };
   char buffer[65536];
   for (;;) {
     const ssize_t got = ::read(in.get(), buffer, sizeof buffer);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return 0;
+    if (got < 0) return fail();
     if (got == 0) break;
-    if (!write_all(out.get(), buffer, static_cast<std::size_t>(got))) return 0;
+    if (!write_all(out.get(), buffer, static_cast<std::size_t>(got))) return fail();
   }
-  // The copy keeps the source's permission bits (an executable stays one).
-  if (fchmod(out.get(), from.st_mode & 0777) != 0) return 0;
+  // The copy keeps the source's permission bits (an executable stays one),
+  // and is on disk before it takes the destination's name.
+  if (fchmod(out.get(), from.st_mode & 0777) != 0 || fsync(out.get()) != 0) return fail();
+  out.reset();
+  if (::rename(temporary.c_str(), target.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return 0;
+  }
   return 1;
 }
 

@@ -4,12 +4,15 @@
 #include "system.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -255,6 +258,90 @@ TEST(file_copy, failures_leave_files_alone) {
   EXPECT_EQ(file_copy(folder.system_path("a.txt"), folder.system_path("a.txt")), 0);
   EXPECT_EQ(folder.read("a.txt"), "keep");
   EXPECT_EQ(file_copy(folder.system_path("a.txt"), ""), 0);
+}
+
+// Names in a folder, for checking that nothing is left behind.
+std::set<std::string> names_in(const fs::path& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : fs::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
+// Limits the size of files this process writes while in scope; writes past
+// it fail with EFBIG (root is bound by it too) instead of raising SIGXFSZ.
+class file_size_limit {
+ public:
+  explicit file_size_limit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    old_handler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ok_ = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+  }
+  ~file_size_limit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, old_handler_);
+  }
+  bool ok() const { return ok_; }
+
+ private:
+  rlimit saved_{};
+  void (*old_handler_)(int) = nullptr;
+  bool ok_ = false;
+};
+
+// A help file whose copy fails part-way must not cost the installed one.
+TEST(file_copy, failure_part_way_keeps_the_previous_destination_and_leaves_no_file) {
+  std::string large;
+  for (int i = 0; i < 300000; ++i) large += static_cast<char>('a' + i % 26);
+  const std::string previous = "previous help file";
+
+  {
+    SCOPED_TRACE("writing stops part-way");
+    scratch_folder folder;
+    folder.write("fr.chm", large);
+    folder.write("aide.chm", previous);
+    const std::set<std::string> before = names_in(folder.path());
+    int result = 0;
+    {
+      // Half the source fits: the copy fails in the middle of its writes.
+      file_size_limit limit(large.size() / 2);
+      ASSERT_TRUE(limit.ok());
+      result = file_copy(folder.system_path("fr.chm"), folder.system_path("aide.chm"));
+    }
+    EXPECT_EQ(result, 0);
+    const std::string kept = folder.read("aide.chm");
+    EXPECT_TRUE(kept == previous) << kept.size() << " bytes instead of the previous file";
+    EXPECT_EQ(names_in(folder.path()), before);
+  }
+  {
+    // A regular file whose reading fails: this process's memory from
+    // address 0, which is never mapped.
+    SCOPED_TRACE("the source fails on reading");
+    scratch_folder folder;
+    folder.write("aide.chm", previous);
+    const std::set<std::string> before = names_in(folder.path());
+    char probe;
+    const int fd = ::open("/proc/self/mem", O_RDONLY);
+    ASSERT_GE(fd, 0);
+    const ssize_t got = ::read(fd, &probe, 1);
+    ::close(fd);
+    ASSERT_LT(got, 0) << "reading /proc/self/mem at 0 must fail for this case to mean anything";
+    EXPECT_EQ(file_copy("/proc/self/mem", folder.system_path("aide.chm")), 0);
+    const std::string kept = folder.read("aide.chm");
+    EXPECT_TRUE(kept == previous) << kept.size() << " bytes instead of the previous file";
+    EXPECT_EQ(names_in(folder.path()), before);
+  }
+  {
+    SCOPED_TRACE("a successful copy leaves only the destination");
+    scratch_folder folder;
+    folder.write("fr.chm", large);
+    folder.write("aide.chm", previous);
+    const std::set<std::string> before = names_in(folder.path());
+    EXPECT_NE(file_copy(folder.system_path("fr.chm"), folder.system_path("aide.chm")), 0);
+    EXPECT_TRUE(folder.read("aide.chm") == large);
+    EXPECT_EQ(names_in(folder.path()), before);
+  }
 }
 
 TEST(file_delete, table) {
