@@ -178,14 +178,20 @@ def run_update_client(folder: Path, desktop: demo_chooser.Desktop, server: Updat
             return state if button and button.get("enabled") else None
 
         state = demo_chooser.wait_for(offered, timeout=90)
+        # The last description the probe could make whole: an unattended run
+        # may end before the demo looks, or while it looks.
         if seen["window"]:
             window = seen["window"]["window"]
             print(f"  window \"{window['title']}\", inner area {window['client'][0]} x "
-                  f"{window['client'][1]} at {window['rect'][:2]}")
+                  f"{window['client'][1]} at {window['client_origin']}")
             for number in (4, 6, 2):
                 control = demo_chooser._control(seen["window"], number)
                 if control:
                     print(f"  {control['text']}")
+        elif process.poll() is not None:
+            print("  the window had already gone before the demo could read it")
+        else:
+            print("  no window could be read within 90 s")
         if state and "controls" in state:
             print(f"  status line: {status_text(state)}")
             desktop.screenshot(f"{name}-1-offer")

@@ -225,10 +225,15 @@ def choose_language(folder: Path, chooser_exe: Path, desktop: Desktop, pick: str
             return None
         desktop.click(*_centre(wanted["rect"]))
         time.sleep(0.5)  # let the title animation name the choice once
-        state = desktop.probe("--exe", "language_chooser.exe", "--visible")
-        log("title now: " + state.get("window", {}).get("title", "").strip())
+        state = desktop.probe("--exe", "language_chooser.exe", "--visible", "--wait", "2000")
+        confirm = _control(state, 1)
+        if confirm is None:
+            log("the chooser's window had gone before the demo could confirm"
+                if process.poll() is not None else "the chooser's window could not be read")
+            return None
+        log("title now: " + state["window"]["title"].strip())
         desktop.screenshot("chooser-2-picked")
-        desktop.click(*_centre(_control(state, 1)["rect"]))
+        desktop.click(*_centre(confirm["rect"]))
         process.wait(timeout=timeout)
         log(f"language chooser ended with exit code {process.returncode}")
     finally:

@@ -4,6 +4,7 @@
 //
 // Usage:
 //   ui_probe [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]
+//   ui_probe --handle HANDLE
 //   ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]
 //
 //   --title TEXT  a top-level window whose title contains TEXT (bytes,
@@ -15,6 +16,8 @@
 //   --visible     only windows that are visible.
 //   --wait MS     retry every 100 ms for up to MS milliseconds until a
 //                 matching window (or, with --boxes, a message box) exists.
+//   --handle H    the window of that handle (decimal, as "handle" in the
+//                 output), described again; no search.
 //   --boxes       list the message boxes (class "#32770") of the process
 //                 named by --pid or --exe (of every process when neither is
 //                 given) instead of describing one window.
@@ -23,7 +26,8 @@
 // never taken as "the window" unless --title names one.
 //
 // Exit code: 0 found, 1 nothing found (the JSON is then {"error": "..."}),
-// 2 bad arguments.
+// 2 bad arguments. A window that ends while it is being read is reported as
+// {"error": "the window has gone", "gone": true}, never half described.
 //
 // Output of a window (one JSON object; rectangles are [left, top, right,
 // bottom]; texts are converted from Windows-1252 to JSON strings):
@@ -84,6 +88,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -97,6 +102,7 @@ struct options {
   bool visible_only = false;
   int wait_ms = 0;
   bool boxes = false;
+  HWND handle = nullptr;
 };
 
 // ---- JSON output -------------------------------------------------------------
@@ -286,9 +292,10 @@ HWND focused_window(HWND top) {
   return info.hwndFocus;
 }
 
+// Empty when the control no longer exists.
 std::string describe_control(HWND top, HWND control, HWND focus) {
-  RECT screen;
-  GetWindowRect(control, &screen);
+  RECT screen{};
+  if (!GetWindowRect(control, &screen)) return {};
   RECT relative = screen;
   MapWindowPoints(nullptr, top, reinterpret_cast<POINT*>(&relative), 2);
   const std::string name = class_name(control);
@@ -346,8 +353,8 @@ std::string box_icon(HWND box) {
   if (answered && icon_handle == 0) {
     return "none";
   }
-  RECT rect;
-  GetWindowRect(icon_control, &rect);
+  RECT rect{};
+  if (!GetWindowRect(icon_control, &rect)) return "none";
   const int width = GetSystemMetrics(SM_CXICON), height = GetSystemMetrics(SM_CYICON);
   HDC screen = GetDC(nullptr);
   HDC shot = CreateCompatibleDC(screen);
@@ -408,7 +415,7 @@ std::string describe_box(HWND box) {
       if (!t.empty()) text += (text.empty() ? "" : "\n") + t;
     }
   }
-  RECT rect;
+  RECT rect{};
   GetWindowRect(box, &rect);
   return "{\"handle\": " + handle_number(box) + ", \"pid\": " + std::to_string(process_of(box)) +
          ", \"title\": " + json_text(window_text(box)) + ", \"text\": " + json_text(text) +
@@ -494,12 +501,13 @@ BOOL CALLBACK collect_child(HWND hwnd, LPARAM context) {
   return TRUE;
 }
 
-std::string describe_window(HWND top) {
-  RECT rect, client;
-  GetWindowRect(top, &rect);
-  GetClientRect(top, &client);
+// Nothing when the window is gone: it may end between being found and
+// being read, and a gone window's rectangles are never filled in.
+std::optional<std::string> describe_window(HWND top) {
+  RECT rect{}, client{};
   POINT origin{0, 0};
-  ClientToScreen(top, &origin);
+  if (!GetWindowRect(top, &rect) || !GetClientRect(top, &client) || !ClientToScreen(top, &origin))
+    return std::nullopt;
   const DWORD style = static_cast<DWORD>(GetWindowLongPtrA(top, GWL_STYLE));
   const DWORD exstyle = static_cast<DWORD>(GetWindowLongPtrA(top, GWL_EXSTYLE));
   HWND focus = focused_window(top);
@@ -524,14 +532,22 @@ std::string describe_window(HWND top) {
   out += "  \"focus\": " +
          (focus && focus != top ? std::to_string(GetDlgCtrlID(focus)) : std::string("null")) +
          ",\n  \"controls\": [";
-  for (std::size_t i = 0; i < children.size(); ++i)
-    out += std::string(i ? ",\n    " : "\n    ") + describe_control(top, children[i], focus);
-  out += children.empty() ? "],\n" : "\n  ],\n";
+  bool any_control = false;
+  for (HWND child : children) {
+    const std::string control = describe_control(top, child, focus);
+    if (control.empty()) continue;
+    out += std::string(any_control ? ",\n    " : "\n    ") + control;
+    any_control = true;
+  }
+  out += any_control ? "\n  ],\n" : "],\n";
   HWND foreground = GetForegroundWindow();
   if (foreground && is_message_box(foreground) && process_of(foreground) == process_of(top))
     out += "  \"message_box\": " + describe_box(foreground) + "\n}";
   else
     out += "  \"message_box\": null\n}";
+  // Texts of a window that ended while it was read come back empty: report
+  // it as gone rather than describe it half.
+  if (!IsWindow(top)) return std::nullopt;
   return out;
 }
 
@@ -541,9 +557,21 @@ HWND choose(const std::vector<HWND>& found) {
   return found.empty() ? nullptr : found.front();
 }
 
+// The window's description, or that it has gone; the exit code.
+int print_window(HWND top) {
+  const std::optional<std::string> description = describe_window(top);
+  if (!description) {
+    std::fputs("{\"error\": \"the window has gone\", \"gone\": true}\n", stdout);
+    return 1;
+  }
+  std::fputs((*description + "\n").c_str(), stdout);
+  return 0;
+}
+
 int usage() {
   std::fputs(
       "usage: ui_probe [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]\n"
+      "       ui_probe --handle HANDLE\n"
       "       ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]\n",
       stderr);
   return 2;
@@ -569,11 +597,18 @@ int main(int argc, char** argv) {
       o.visible_only = true;
     } else if (arg == "--boxes") {
       o.boxes = true;
+    } else if (arg == "--handle" && has_value) {
+      o.handle = reinterpret_cast<HWND>(
+          static_cast<std::uintptr_t>(std::strtoull(argv[++i], nullptr, 10)));
+      if (!o.handle) return usage();
     } else {
       return usage();
     }
   }
-  if (!o.boxes && o.title.empty() && !o.by_pid && o.exe.empty()) return usage();
+  if (o.handle && (o.boxes || !o.title.empty() || o.by_pid || !o.exe.empty())) return usage();
+  if (!o.handle && !o.boxes && o.title.empty() && !o.by_pid && o.exe.empty()) return usage();
+
+  if (o.handle) return print_window(o.handle);
 
   const DWORD start = GetTickCount();
   std::vector<HWND> found;
@@ -595,6 +630,5 @@ int main(int argc, char** argv) {
     std::fputs("{\"error\": \"no matching window\"}\n", stdout);
     return 1;
   }
-  std::fputs((describe_window(top) + "\n").c_str(), stdout);
-  return 0;
+  return print_window(top);
 }

@@ -222,6 +222,18 @@ def test_window_with_flags_1_alone_gets_a_title_bar(wine, app, screenshot):
     assert probe(wine, "--title", "Second window").get("error")
 
 
+def test_probe_of_a_window_that_has_gone_says_so(wine, app):
+    # A program may end between being found and being read (the unattended
+    # update client does): the probe reports that, never uninitialised sizes.
+    app.command("open2")
+    handle = window_state(wine, "Second window")["window"]["handle"]
+    again = probe(wine, "--handle", str(handle))
+    assert again["window"]["title"] == "Second window" and again["window"]["client"] == [200, 100]
+    app.command("close2")
+    gone = probe(wine, "--handle", str(handle))
+    assert gone.get("gone") is True and "window" not in gone, gone
+
+
 def test_close_box_gives_16_and_the_window_stays(wine, app, screenshot):
     app.command("show")
     window = window_state(wine)["window"]
