@@ -2,13 +2,18 @@
 // and binary corpora, in one run; and the compression ratio of our writer
 // next to zlib's level 6.
 //
+//   ./run build          (or: cmake --preset native-release &&
+//                         cmake --build build/native-release --target pack_bench)
 //   bench/make_corpus.sh build/native-release/bench-corpus
 //   build/native-release/bench/pack_bench [--benchmark_...] [CORPUS_DIR]
 //
+// ./run test runs it once on a small corpus (tests/bench_smoke.cmake), to
+// see that it still builds and runs, not to time anything.
 // The corpus folder defaults to bench-corpus in the build folder. After the
 // usual table, a summary gives per corpus the two decoding speeds (decoded
 // bytes per second: the median of the repetitions when there are some,
-// else the best single run) and their ratio.
+// else the best single run) and their ratio. The exit code is 1 when a
+// corpus cannot be loaded or a decoder fails on it.
 #include <benchmark/benchmark.h>
 #include <zlib.h>
 
@@ -103,8 +108,12 @@ void inflate_zlib(benchmark::State& state, const corpus* c) {
 // The console table, then a summary of speeds and their ratio per corpus.
 class summary_reporter : public benchmark::ConsoleReporter {
  public:
+  // A decoder failed on its corpus: the run is no measurement.
+  bool failed() const { return failed_; }
+
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
+      if (run.error_occurred) failed_ = true;
       const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       if (run.error_occurred || (run.run_type != Run::RT_Iteration && !median)) continue;
       const auto rate = run.counters.find("bytes_per_second");
@@ -141,6 +150,7 @@ class summary_reporter : public benchmark::ConsoleReporter {
     double speed() const { return median > 0 ? median : best; }
   };
   std::map<std::string, result> results_;
+  bool failed_ = false;
 };
 
 }  // namespace
@@ -160,5 +170,5 @@ int main(int argc, char** argv) {
   summary_reporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  return 0;
+  return reporter.failed() ? 1 : 0;
 }
