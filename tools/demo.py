@@ -26,6 +26,7 @@ Run by "./run demo" after the builds. It
 from __future__ import annotations
 
 import argparse
+import concurrent.futures
 import json
 import os
 import shutil
@@ -99,7 +100,8 @@ def choose_language_step(folder: Path, desktop: demo_chooser.Desktop, language: 
     if chosen is None:
         raise SystemExit("the language chooser recorded no language")
     print(f"  langue.ini names {chosen}.txt; aide.chm and bon.htm are {chosen}'s")
-    time.sleep(1)  # the chooser does not wait for the product to start
+    # The chooser does not wait for the product: it records its start later.
+    demo_chooser.wait_for(lambda: len(read_starts(folder)) > started_before, timeout=30)
     for record in read_starts(folder)[started_before:]:
         print(f"  started {record.get('program')} in {record.get('folder')}")
     return chosen
@@ -157,17 +159,21 @@ def run_update_client(folder: Path, desktop: demo_chooser.Desktop, server: Updat
     before = len(server.requests())
     started_before = len(read_starts(folder))
     exe = program("win64", "update_client.exe")
+    def window_state(wait_ms: int = 2000) -> dict:
+        return desktop.probe("--exe", "update_client.exe", "--visible", "--wait", str(wait_ms))
+
+    # The first look starts before the program: an unattended run can show
+    # its window for less time than a probe takes to start under Wine.
+    looks = concurrent.futures.ThreadPoolExecutor(max_workers=1)
+    first_look = [looks.submit(window_state, 30000)]
     began = time.monotonic()
     process = subprocess.Popen([desktop.wine(), str(exe), *args], cwd=folder,
                                env=desktop.wine_env, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     seen: dict = {"window": None, "verdict": "", "clicked": False}
     try:
-        def window_state() -> dict:
-            return desktop.probe("--exe", "update_client.exe", "--visible", "--wait", "500")
-
         def offered() -> Optional[dict]:
-            state = window_state()
+            state = first_look.pop().result() if first_look else window_state()
             if "controls" not in state:
                 return state if process.poll() is not None else None
             seen["window"] = state
@@ -208,7 +214,12 @@ def run_update_client(folder: Path, desktop: demo_chooser.Desktop, server: Updat
         if process.poll() is None:
             process.terminate()
             process.wait(timeout=10)
+        looks.shutdown(wait=True)
     seen["requests"] = server.requests(before)
+    # The program handed over records its start when it runs, which can be
+    # after the client has ended: wait for it when the download was served.
+    if any(r["target"].startswith("/files/") and r["status"] == 200 for r in seen["requests"]):
+        demo_chooser.wait_for(lambda: len(read_starts(folder)) > started_before, timeout=30)
     seen["started"] = read_starts(folder)[started_before:]
     return seen
 
@@ -224,7 +235,7 @@ def report(seen: dict) -> None:
     print("  requests the server received:")
     for r in seen["requests"]:
         print(f"    {r['method']} {r['target']}  -> {r['status']}")
-    print(f"  verdict on the screen: {seen['verdict'] or '(none)'}")
+    print(f"  last status seen on the screen: {seen['verdict'] or '(none)'}")
     for s in seen["started"]:
         print(f"  handed over to {s['program']} in {s['folder']} "
               f"(command line {s['command_line']})")
