@@ -119,7 +119,11 @@ std::intptr_t progress_window_hook(ui_handle, unsigned message, std::uintptr_t f
 
 int run_update_client() {
   start_services();
+  // Left by an earlier run: its program, and the temporary files of
+  // downloads cut off by a process that did not end in order.
   file_delete(module_file);
+  file_delete(std::string(module_file) + ".part");
+  file_delete(std::string(reply_file) + ".part");
   register_jpeg_decoder();
   set_fixed_values();
   if (test_seams.after_fixed_values) test_seams.after_fixed_values();

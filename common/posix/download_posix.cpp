@@ -9,6 +9,7 @@
 #include <string>
 
 #include "download.h"
+#include "download_parts.h"
 #include "posix/posix_path.h"
 
 namespace {
@@ -89,6 +90,7 @@ void download_service_start() {
 
 void download_service_end() {
   service_ended.store(1);
+  end_part_files();
 }
 
 void forget_cached_url(const std::string&) {}
@@ -101,18 +103,22 @@ int download_to_file(const std::string& url, const std::string& path) {
   // Windows starts any downloaded program; here the file needs the execute
   // bits for run_program to start it, so it is created as a linker's output
   // is (0777 less the umask).
-  const int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
-  if (fd < 0) return 0;
-  file_owner body;
-  body.file = fdopen(fd, "wb");
-  if (!body.file) {
-    close(fd);
-    unlink(temporary.c_str());
+  int fd = -1;
+  const std::string part = path + ".part";
+  if (!make_part_file(part, [&] {
+        fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
+        return fd >= 0;
+      })) {
     return 0;
   }
-  bool ok = fetch(url, body.file);
+  file_owner body;
+  body.file = fdopen(fd, "wb");
+  bool ok = body.file != nullptr;
+  if (!ok) close(fd);
+  ok = ok && fetch(url, body.file);
   ok = body.close() && ok;
-  if (ok && !service_ended.load() && rename(temporary.c_str(), target.c_str()) == 0) return 1;
-  unlink(temporary.c_str());
-  return 0;
+  ok = ok && !service_ended.load() && rename(temporary.c_str(), target.c_str()) == 0;
+  if (!ok) unlink(temporary.c_str());
+  forget_part_file(part);
+  return ok ? 1 : 0;
 }

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "download.h"
+#include "download_parts.h"
 
 namespace {
 
@@ -105,6 +106,7 @@ void download_service_start() {}
 
 void download_service_end() {
   service_ended.store(1);
+  end_part_files();
 }
 
 void forget_cached_url(const std::string& url) {
@@ -114,15 +116,23 @@ void forget_cached_url(const std::string& url) {
 int download_to_file(const std::string& url, const std::string& path) {
   if (url.empty() || path.empty() || service_ended.load() || !http_scheme(url)) return 0;
   const std::string temporary = path + ".part";
-  file_handle body(CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!body.valid()) return 0;
+  // Shared for deletion: the end of the service deletes the file while this
+  // thread may still be writing it.
+  HANDLE created = INVALID_HANDLE_VALUE;
+  if (!make_part_file(temporary, [&] {
+        created = CreateFileA(temporary.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        return created != INVALID_HANDLE_VALUE;
+      })) {
+    return 0;
+  }
+  file_handle body(created);
   bool ok = fetch(url, body.get());
   ok = body.close() && ok;
-  if (ok && !service_ended.load() &&
-      MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
-    return 1;
-  }
-  DeleteFileA(temporary.c_str());
-  return 0;
+  ok = ok && !service_ended.load() &&
+       MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+  if (!ok) DeleteFileA(temporary.c_str());
+  forget_part_file(temporary);
+  return ok ? 1 : 0;
 }

@@ -28,6 +28,15 @@ class UpdaterFlow : public ::testing::Test {
   temp_folder folder{"product"};
 };
 
+// Requests for the offered file in the server's log.
+std::size_t file_requests(const fs::path& log) {
+  std::size_t count = 0;
+  for (const std::string& line : lines_of(read_file(log))) {
+    if (json_field(line, "target") == "/files/setup.exe") ++count;
+  }
+  return count;
+}
+
 // Waits until the check is over (it sets animation_stop last) and the bar
 // has come to rest at 100.
 bool wait_check_over() {
@@ -119,6 +128,48 @@ TEST_F(UpdaterFlow, ManualYesWaitsForTheClickThenHandsOver) {
   EXPECT_EQ(server.targets().size(), 3u);
 }
 
+// In auto mode a failed download does not end the client: the window stays
+// with entry 13 and the button enabled, and a click tries again.
+TEST_F(UpdaterFlow, AutoModeFailedDownloadKeepsTheWindowForARetry) {
+  lay_out(dir());
+  write_file(dir() / "offered.exe", standin_bytes());
+  update_server server(scenario({}));
+  ASSERT_TRUE(server.running());
+  auto offer = [&](const std::string& file_route_json) {
+    return scenario({{module_path, module_reply("1.00")},
+                     {update_path, update_reply("y", server.url("/files/setup.exe"))},
+                     {"/files/setup.exe", file_route_json}});
+  };
+  server.set_scenario(offer(fault_route("\"status\": 404")));
+  const fs::path log = server.log();
+  const fs::path scenario_file = server.scenario_file();
+  const std::string serving = offer(file_route(dir() / "offered.exe"));
+  const fs::path where = dir();
+  const flow_result r = run_flow(dir(), "update_client auto", server.base(), [=] {
+    if (!child::wait_for([&] { return file_requests(log) >= 1; })) return;
+    child::wait_for([] {
+      return animation_stop.load() == 1 && child::button_state() == "enabled" &&
+             child::status_text() == entry(13) && child::progress() == 100;
+    });
+    child::note_window("failed");
+    child::note("failed.requests", std::to_string(file_requests(log)));
+    child::note("failed.reply_file", fs::exists(where / "vantrel.ini") ? "present" : "gone");
+    update_server::write_scenario(scenario_file, serving);
+    headless::click(update_button);
+  });
+  EXPECT_TRUE(r.exited) << r.all();
+  EXPECT_EQ(r.exit_code, 0);
+  EXPECT_EQ(r["failed.window"], "open");
+  EXPECT_EQ(r["failed.status"], entry(13));
+  EXPECT_EQ(r["failed.button"], "enabled");
+  EXPECT_EQ(r["failed.requests"], "1");
+  EXPECT_EQ(r["failed.reply_file"], "gone");
+  EXPECT_EQ(r["end.thread"], "worker") << "handed over after the click";
+  EXPECT_EQ(file_requests(server.log()), 2u);
+  EXPECT_TRUE(read_file(dir() / "vantrel.exe") == standin_bytes()) << "the offered program";
+  EXPECT_EQ(wait_for_starts(dir(), 1).size(), 1u);
+}
+
 // A failed download leaves the window as it was offered, with entry 13; a
 // second failure changes nothing; once the file is served, a click hands
 // over.
@@ -152,22 +203,29 @@ TEST_F(UpdaterFlow, FailedDownloadCanBeRetried) {
     const std::string serving = offer(file_route(offered));
     const std::string files_only = scenario({{"/files/setup.exe", file_route(offered)}});
     const bool down = kind == "server down";
+    const fs::path log = server.log();
     const flow_result r = run_flow(product.path(), "update_client", server.base(), [=] {
-      auto attempt = [](const std::string& name) {
+      // Each attempt must reach the server: the window alone looks the same
+      // after one failure as after two.
+      auto attempt = [&](const std::string& name, std::size_t requests) {
         wait_check_over();
         headless::click(update_button);
         // The new animation thread starts the bar from the beginning.
         child::note(name + ".restarted",
                     child::wait_for([] { return child::progress() < 100; }) ? "yes" : "no");
+        if (!down) {
+          child::wait_for([&] { return file_requests(log) >= requests; });
+        }
         child::wait_for([] {
           return animation_stop.load() == 1 && child::button_state() == "enabled" &&
                  child::status_text() == entry(13) && child::progress() == 100;
         });
         child::note_window(name);
+        child::note(name + ".requests", std::to_string(file_requests(log)));
       };
       if (!child::wait_for(child::offer_shown)) return;
-      attempt("first");
-      attempt("second");
+      attempt("first", 1);
+      attempt("second", 2);
       if (down) {
         auto* started = new update_server(files_only, files_port);  // ends with the parent's kill
         child::note("files_server.pid", std::to_string(started->pid()));
@@ -197,6 +255,12 @@ TEST_F(UpdaterFlow, FailedDownloadCanBeRetried) {
       EXPECT_EQ(r[std::string("second.") + item], r[std::string("first.") + item]) << item;
     }
     EXPECT_EQ(r["second.restarted"], "yes");
+    if (!down) {
+      // A refused connection reaches no server; the other kinds count.
+      EXPECT_EQ(r["first.requests"], "1");
+      EXPECT_EQ(r["second.requests"], "2");
+      EXPECT_EQ(file_requests(server.log()), 3u) << "the third click fetched it";
+    }
     EXPECT_EQ(r["end.thread"], "worker");
     EXPECT_TRUE(read_file(product.path() / "vantrel.exe") == standin_bytes())
         << "the offered program";
@@ -216,7 +280,8 @@ TEST_F(UpdaterFlow, WindowAnswersDuringASlowDownload) {
       scenario({{module_path, module_reply("1.00")},
                 {update_path, update_reply("y", server.url("/files/setup.exe"))},
                 {"/files/setup.exe", file_route(dir() / "offered.exe", "\"delay\": 8")}}));
-  const flow_result r = run_flow(dir(), "update_client", server.base(), [] {
+  const fs::path part = dir() / "vantrel.exe.part";
+  const flow_result r = run_flow(dir(), "update_client", server.base(), [part] {
     if (!child::wait_for(child::offer_shown)) return;
     wait_check_over();
     headless::click(update_button);
@@ -224,6 +289,7 @@ TEST_F(UpdaterFlow, WindowAnswersDuringASlowDownload) {
     const int before = child::progress();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     child::note("moving", child::progress() != before ? "yes" : "no");
+    child::note("part", child::wait_for([&] { return fs::exists(part); }) ? "present" : "none");
     headless::request_close(progress_window);
   });
   EXPECT_TRUE(r.exited) << r.all();
@@ -231,6 +297,8 @@ TEST_F(UpdaterFlow, WindowAnswersDuringASlowDownload) {
   EXPECT_EQ(r["moving"], "yes");
   EXPECT_EQ(r["end.thread"], "ui");
   EXPECT_EQ(r["end.window"], "none") << "closed by the main loop";
+  EXPECT_EQ(r["part"], "present") << "the download was under way";
+  EXPECT_FALSE(fs::exists(part)) << "the end removes the download's temporary file";
   EXPECT_FALSE(fs::exists(dir() / "vantrel.exe"));
   EXPECT_TRUE(starts(dir()).empty());
 }

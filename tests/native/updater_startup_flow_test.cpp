@@ -44,6 +44,9 @@ TEST(UpdaterStartUpFlow, NoLanguageIniShowsTheMessageAndEnds) {
     p.has_language_ini = false;
     lay_out(product.path(), p);
     if (kind == "a folder") fs::create_directory(product.path() / "langue.ini");
+    // Left by an earlier run that was cut off: removed before anything else.
+    const std::vector<std::string> stale = {"vantrel.exe", "vantrel.exe.part", "vantrel.ini.part"};
+    for (const std::string& name : stale) write_file(product.path() / name, "left over");
     update_server server(n_verdict_scenario());
     ASSERT_TRUE(server.running());
     const flow_result r = run_flow(product.path(), "update_client auto", server.base());
@@ -54,6 +57,7 @@ TEST(UpdaterStartUpFlow, NoLanguageIniShowsTheMessageAndEnds) {
     EXPECT_EQ(r["end.boxes"], "1");
     EXPECT_EQ(r["end.box"], "title=|text=Erreur dans la lecture des langues|flags=0");
     EXPECT_TRUE(server.targets().empty());
+    for (const std::string& name : stale) EXPECT_FALSE(fs::exists(product.path() / name)) << name;
   }
 }
 
@@ -165,8 +169,10 @@ TEST(UpdaterStartUpFlow, WindowBeforeTheVerdictAndAnEarlyClose) {
       scenario({{module_path, module_reply("1.00")},
                 {update_path, update_reply("y", "http://127.0.0.1:1/x", "\"delay\": 10")}}));
   ASSERT_TRUE(server.running());
-  const flow_result r = run_flow(product.path(), "update_client auto", server.base(), [] {
+  const fs::path part = product.path() / "vantrel.ini.part";
+  const flow_result r = run_flow(product.path(), "update_client auto", server.base(), [part] {
     if (!child::wait_status(entry(8))) return;
+    child::note("part", child::wait_for([&] { return fs::exists(part); }) ? "present" : "none");
     child::note_window("waiting");
     const auto w = headless::window(progress_window);
     child::note("waiting.visible", w && w->visible ? "yes" : "no");
@@ -186,6 +192,8 @@ TEST(UpdaterStartUpFlow, WindowBeforeTheVerdictAndAnEarlyClose) {
   EXPECT_EQ(r["end.window"], "none") << "closed by the main loop";
   EXPECT_EQ(r["end.animation_stop"], "0") << "the check did not finish";
   EXPECT_TRUE(fs::is_empty(product.path() / "temp"));
+  EXPECT_EQ(r["part"], "present") << "the reply was on its way";
+  EXPECT_FALSE(fs::exists(part)) << "the end removes the download's temporary file";
 }
 
 }  // namespace

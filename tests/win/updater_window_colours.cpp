@@ -35,6 +35,10 @@ void pump(DWORD milliseconds) {
   }
 }
 
+// A window colour that no label of the client uses (blue 0xDC, green 0x8C,
+// red 0x28).
+constexpr int other_window_colour = 0xDC8C28;
+
 // What the window answers for a control's colours.
 std::string asked(HWND window, int number) {
   HWND control = reinterpret_cast<HWND>(control_handle(number));
@@ -99,6 +103,16 @@ int main() {
     std::printf("%s\"%s\": %s", i ? ", " : "", names[i], asked(window, labels[i]).c_str());
   }
   std::printf("}, \"painted\": {");
+  for (int i = 0; i < 3; ++i) {
+    std::printf("%s\"%s\": %s", i ? ", " : "", names[i], painted(window, labels[i]).c_str());
+  }
+  // On white a label without a background of its own looks like an opaque
+  // white one; on another window colour only the opaque one stays white.
+  set_window_background(progress_window, other_window_colour);
+  RedrawWindow(window, nullptr, nullptr, RDW_ERASE | RDW_INVALIDATE | RDW_ALLCHILDREN);
+  pump(500);
+  std::printf("}, \"window_colour\": \"%s\", \"painted_on_colour\": {",
+              hex(static_cast<COLORREF>(other_window_colour)).c_str());
   for (int i = 0; i < 3; ++i) {
     std::printf("%s\"%s\": %s", i ? ", " : "", names[i], painted(window, labels[i]).c_str());
   }

@@ -194,11 +194,22 @@ class Client:
 
     running: list["Client"] = []
 
-    def __init__(self, wine, folder: Path, args=(), via_batch: str | None = None):
+    def __init__(self, wine, folder: Path, args=(), via_batch: str | None = None,
+                 trace_status: bool = False):
         Client.running.append(self)
         self.wine = wine
         self.folder = folder
         exe = winerig.program("update_client")
+        self.trace = None
+        if trace_status:
+            # Wine's status-bar trace lists every text the bar is given: the
+            # only witness of a text shown just before the process ends.
+            self.trace = folder / "status-trace.txt"
+            with self.trace.open("wb") as trace:
+                self.process = wine.start_program(exe, list(args), cwd=folder, capture=False,
+                                                  env={"WINEDEBUG": "trace+statusbar"},
+                                                  stderr=trace)
+            return
         if via_batch is not None:
             # A batch file gives the program exactly this command line.
             # (Not "start.bat": cmd would take that for its own start command.)
@@ -290,6 +301,16 @@ class Client:
         caption = origin_y - top - frame
         self.wine.click(right - frame - caption // 2 - 2, top + frame + caption // 2)
 
+    def statuses_shown(self) -> list[str]:
+        """Every text the status bar was given, in order (trace_status)."""
+        texts = []
+        for line in self.trace.read_bytes().decode("latin-1").splitlines():
+            head = line.find("STATUSBAR_SetTextT part 0, text \"")
+            if head >= 0 and line.endswith('"'):
+                escaped = line[head + len("STATUSBAR_SetTextT part 0, text \""):-1]
+                texts.append(escaped.encode("latin-1").decode("unicode_escape"))
+        return texts
+
     def exit_code(self, timeout: float = winerig.DEADLINE) -> int:
         return self.wine.wait_program(self.process, timeout)
 
@@ -321,6 +342,25 @@ def assert_started_once_here(client: Client):
         "no parameters"
 
 
+def file_requests(server: Server) -> int:
+    """Requests for the offered program in the server's log."""
+    return server.requests().count("/files/setup.exe")
+
+
+@contextlib.contextmanager
+def double_click_time(wine, milliseconds: int):
+    """The double-click time of programs started meanwhile (a user's
+    setting; the platform's default is 500 ms)."""
+    key = r"HKCU\Control Panel\Mouse"
+    wine.run("reg", ["add", key, "/v", "DoubleClickSpeed", "/t", "REG_SZ", "/d",
+                     str(milliseconds), "/f"])
+    try:
+        yield
+    finally:
+        wine.run("reg", ["add", key, "/v", "DoubleClickSpeed", "/t", "REG_SZ", "/d", "500",
+                         "/f"])
+
+
 def pixel(png: Path, x: int, y: int) -> tuple[int, int, int]:
     raw = subprocess.run(["convert", str(png), "-crop", f"1x1+{x}+{y}", "+repage", "-depth", "8",
                           "rgb:-"], stdout=subprocess.PIPE, check=True).stdout
@@ -334,11 +374,12 @@ def pixel(png: Path, x: int, y: int) -> tuple[int, int, int]:
 def test_auto_mode_ends_after_no_and_error(wine, offered, workdir, screenshot, verdict, entry):
     lay_out(workdir)
     offered.offer({MODULE: module_reply(), UPDATE: update_reply(verdict, delay=2)})
-    client = Client(wine, workdir, ["auto"])
+    client = Client(wine, workdir, ["auto"], trace_status=True)
     state = client.wait_status(ENTRY[8])
     screenshot()
     assert client.control(state, 6)["text"] == f"{ENTRY[4]}{VERSION} ({DATE})"
     assert client.exit_code() == 0
+    assert client.statuses_shown()[-2:] == [ENTRY[8], ENTRY[entry]], "the verdict's entry last"
     assert offered.requests() == [module_request(), update_request()]
     assert not (workdir / "vantrel.ini").exists()
     assert not (workdir / "vantrel.exe").exists()
@@ -381,8 +422,39 @@ def test_manual_yes_waits_for_the_click(wine, offered, workdir, screenshot):
     assert_started_once_here(client)
 
 
+def test_auto_mode_failed_download_keeps_the_window_for_a_retry(wine, offered, workdir,
+                                                                screenshot):
+    lay_out(workdir)
+    shutil.copy2(winerig.program("standin"), workdir / "offered.exe")
+    file_url = f"http://{HOST}/files/setup.exe"
+    offered.offer({MODULE: module_reply(), UPDATE: update_reply("y", file_url),
+                   "/files/setup.exe": {"status": 404}})
+    client = Client(wine, workdir, ["auto"])
+    winerig.wait_until(lambda: file_requests(offered), lambda n: n == 1,
+                       "the download without a click", alive=client.process)
+    state = client.wait(lambda s: client.status(s) == ENTRY[13]
+                        and client.control(s, 3)["enabled"], what="failure shown")
+    screenshot()
+    assert state["window"]["visible"]
+    assert client.process.poll() is None, "a failed download does not end auto mode"
+    assert not (workdir / "vantrel.ini").exists()
+    assert client.starts() == []
+    offered.offer({MODULE: module_reply(), UPDATE: update_reply("y", file_url),
+                   "/files/setup.exe": {"file": str(workdir / "offered.exe")}})
+    client.click_control(3)
+    assert client.exit_code() == 0
+    assert offered.requests() == [module_request(), update_request(), "/files/setup.exe",
+                                  "/files/setup.exe"]
+    assert (workdir / "vantrel.exe").read_bytes() == standin_bytes()
+    assert_started_once_here(client)
+
+
 @pytest.mark.parametrize("failure", ["404", "server down"])
 def test_failed_download_can_be_retried(wine, offered, workdir, screenshot, failure):
+    """Every click after a failure tries again, as soon after it as a user
+    clicks: within the double-click time (made long here, so that a slow
+    probe on a loaded machine still clicks "soon"), where the platform
+    reports the second click as a double-click."""
     lay_out(workdir)
     shutil.copy2(winerig.program("standin"), workdir / "offered.exe")
     files_port = PORT if failure == "404" else free_port()
@@ -398,11 +470,14 @@ def test_failed_download_can_be_retried(wine, offered, workdir, screenshot, fail
         holder = socket.socket()
         holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
         holder.bind(("127.0.0.1", files_port))  # bound, never listening: refused
-    try:
+    with contextlib.ExitStack() as cleanup:
+        cleanup.callback(lambda: holder is not None and holder.close())
+        cleanup.callback(lambda: files_server is not None and files_server.stop())
+        cleanup.enter_context(double_click_time(wine, 15000))
         client = Client(wine, workdir)
         client.wait(lambda s: client.control(s, 3)["enabled"], what="button enabled")
         client.wait_resting()
-        for attempt in ("first", "second"):
+        for count, attempt in enumerate(("first", "second"), 1):
             client.click_control(3)
             during = client.wait(lambda s: not client.control(s, 3)["enabled"]
                                  or client.status(s) == ENTRY[13], what="download started")
@@ -414,6 +489,12 @@ def test_failed_download_can_be_retried(wine, offered, workdir, screenshot, fail
                 later = client.control(client.state(), 1)["progress"]["pos"]
                 assert first != later, "the bar moves during the download"
                 assert not client.control(during, 3)["enabled"]
+            if failure == "404":
+                # Only this click makes this request (a refused connection
+                # reaches no server to count it); the failure shown below
+                # is then its own.
+                winerig.wait_until(lambda: file_requests(offered), lambda n: n == count,
+                                   f"the {attempt} request", alive=client.process)
             state = client.wait(lambda s: client.status(s) == ENTRY[13]
                                 and client.control(s, 3)["enabled"], what="failure shown")
             screenshot(attempt)
@@ -421,6 +502,7 @@ def test_failed_download_can_be_retried(wine, offered, workdir, screenshot, fail
         assert not (workdir / "vantrel.exe").exists()
         assert client.starts() == []
         if failure == "404":
+            assert file_requests(offered) == 2
             offered.offer({MODULE: module_reply(), UPDATE: update_reply("y", file_url),
                            "/files/setup.exe": serve})
         else:
@@ -429,16 +511,12 @@ def test_failed_download_can_be_retried(wine, offered, workdir, screenshot, fail
             files_server = Server(workdir, files_port)
             files_server.offer({"/files/setup.exe": serve})
             files_server.start()
-        client.wait_resting()
         client.click_control(3)
         assert client.exit_code() == 0
+        assert file_requests(offered if failure == "404" else files_server) == \
+            (3 if failure == "404" else 1)
         assert (workdir / "vantrel.exe").read_bytes() == standin_bytes()
         assert_started_once_here(client)
-    finally:
-        if holder is not None:
-            holder.close()
-        if files_server is not None:
-            files_server.stop()
 
 
 # ---- module check -----------------------------------------------------------
@@ -539,6 +617,10 @@ def test_unknown_verdict_offers_nothing(wine, offered, workdir, screenshot, verd
 
 def test_no_language_ini_shows_only_the_message(wine, offered, workdir, screenshot):
     lay_out(workdir, language_ini=None)
+    # Left by an earlier run that was cut off: removed before anything else.
+    stale = ["vantrel.exe", "vantrel.exe.part", "vantrel.ini.part"]
+    for name in stale:
+        (workdir / name).write_bytes(b"left over")
     offered.offer({MODULE: module_reply(), UPDATE: update_reply("n")})
     client = Client(wine, workdir)
     deadline = time.monotonic() + winerig.DEADLINE
@@ -556,6 +638,7 @@ def test_no_language_ini_shows_only_the_message(wine, offered, workdir, screensh
     client.press_ok(boxes[0])
     assert client.exit_code() == 0
     assert offered.requests() == []
+    assert [name for name in stale if (workdir / name).exists()] == []
 
 
 FIFTEEN = b"".join(b"%s\r\n" % t for t in [
@@ -657,15 +740,56 @@ def test_window_before_and_after_the_offer(wine, offered, workdir, screenshot):
     assert client.exit_code() == 0
 
 
-def test_closing_while_the_check_runs_ends_at_once(wine, offered, workdir, screenshot):
+def test_label_colours_as_asked_and_as_painted(wine, workdir):
+    """updater_window_colours.exe: the progress window with the client's
+    window hook, asked for each label's colours the way the platform asks,
+    and read back as painted, on the window's white and on another window
+    colour (where only an opaque label stays white)."""
+    result = wine.run(winerig.program("updater_window_colours"), cwd=workdir, timeout=300)
+    assert result.returncode == 0, result
+    report = json.loads(result.stdout)
+    asked = report["asked"]
+    for name in ("available", "installed"):
+        assert asked[name]["text_colour"] == "000000", name
+        assert not asked[name]["opaque"], name
+        assert asked[name]["brush"] == "hollow", name
+    assert asked["welcome"] == {"text_colour": "000000", "opaque": True, "background": "FFFFFF",
+                                "brush": "FFFFFF"}
+    assert report["painted"] == {"available": "FFFFFF", "welcome": "FFFFFF",
+                                 "installed": "FFFFFF"}
+    other = report["window_colour"]
+    assert report["painted_on_colour"] == {"available": other, "welcome": "FFFFFF",
+                                           "installed": other}
+
+
+@pytest.mark.parametrize("during", ["check", "download"])
+def test_closing_while_a_download_runs_ends_at_once(wine, offered, workdir, screenshot, during):
+    """The reply or the offered program would take two minutes; the client
+    does not wait for it, and leaves no partial file behind."""
     lay_out(workdir)
-    offered.offer({MODULE: module_reply(), UPDATE: update_reply("n", delay=120)})
+    shutil.copy2(winerig.program("standin"), workdir / "offered.exe")
+    if during == "check":
+        offered.offer({MODULE: module_reply(), UPDATE: update_reply("n", delay=120)})
+        part = workdir / "vantrel.ini.part"
+    else:
+        offered.offer({MODULE: module_reply(),
+                       UPDATE: update_reply("y", f"http://{HOST}/files/setup.exe"),
+                       "/files/setup.exe": {"file": str(workdir / "offered.exe"), "delay": 120}})
+        part = workdir / "vantrel.exe.part"
     client = Client(wine, workdir)
-    client.wait_status(ENTRY[8])
+    if during == "check":
+        client.wait_status(ENTRY[8])
+    else:
+        client.wait(lambda s: client.control(s, 3)["enabled"], what="offer")
+        client.wait_resting()
+        client.click_control(3)
+    winerig.wait_until(part.exists, bool, "the download under way", alive=client.process)
     screenshot()
     client.click_close_box()
-    # The reply would take two minutes; the client does not wait for it.
     assert client.exit_code() == 0
+    assert not part.exists(), "the end removes the download's temporary file"
+    assert not (workdir / "vantrel.exe").exists()
+    assert client.starts() == []
 
 
 # ---- the download service on its own ------------------------------------------------

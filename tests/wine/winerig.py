@@ -30,7 +30,7 @@ import tempfile
 import time
 from dataclasses import dataclass
 from pathlib import Path, PureWindowsPath
-from typing import Iterable, Optional, Sequence
+from typing import IO, Iterable, Optional, Sequence
 
 HERE = Path(__file__).resolve().parent
 SOURCE_DIR = Path(os.environ.get("SOURCE_DIR") or HERE.parent.parent)
@@ -319,12 +319,14 @@ class WineSession:
 
     def start_program(self, exe: os.PathLike | str, args: Sequence[str] = (),
                       cwd: os.PathLike | str | None = None, env: Optional[dict] = None,
-                      capture: bool = True) -> subprocess.Popen:
+                      capture: bool = True, stderr: Optional[IO] = None) -> subprocess.Popen:
         """Starts a Windows program in the background; stop it with
-        stop_program (by its process id) or let close() do it."""
+        stop_program (by its process id) or let close() do it. stderr, when
+        given, receives Wine's messages (a file: no pipe to drain)."""
         out = subprocess.PIPE if capture else subprocess.DEVNULL
         process = subprocess.Popen(self.command(exe, args), cwd=cwd, env=self.env(env),
-                                   stdout=out, stderr=out, preexec_fn=_end_with_parent)
+                                   stdout=out, stderr=out if stderr is None else stderr,
+                                   preexec_fn=_end_with_parent)
         self._started.append(process)
         return process
 
