@@ -756,7 +756,8 @@ def test_label_colours_as_asked_and_as_painted(wine, workdir):
     window hook, asked for each label's colours the way the platform asks,
     and read back as painted, on the window's white and on another window
     colour (where only an opaque label stays white)."""
-    result = wine.run(winerig.program("updater_window_colours"), cwd=workdir, timeout=300)
+    result = wine.run(winerig.program("updater_window_colours"), cwd=workdir,
+                      timeout=winerig.DEADLINE)
     assert result.returncode == 0, result
     report = json.loads(result.stdout)
     asked = report["asked"]
