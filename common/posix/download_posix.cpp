@@ -100,11 +100,11 @@ int download_to_file(const std::string& url, const std::string& path) {
   start_once();
   const std::string target = posix_path(path);
   const std::string temporary = target + ".part";
+  const std::string part = path + ".part";  // the same file, in the system's terms
   // Windows starts any downloaded program; here the file needs the execute
   // bits for run_program to start it, so it is created as a linker's output
   // is (0777 less the umask).
   int fd = -1;
-  const std::string part = path + ".part";
   if (!make_part_file(part, [&] {
         fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0777);
         return fd >= 0;

@@ -120,9 +120,8 @@ int download_to_file(const std::string& url, const std::string& path) {
   // thread may still be writing it.
   HANDLE created = INVALID_HANDLE_VALUE;
   if (!make_part_file(temporary, [&] {
-        created = CreateFileA(temporary.c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        created = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         return created != INVALID_HANDLE_VALUE;
       })) {
     return 0;
