@@ -21,6 +21,28 @@ unsigned window_style_bits(unsigned flags) {
   return style ? style : window_title_bar;
 }
 
+bool raises_control_event(control_kind kind, unsigned message, int code) {
+  switch (kind) {
+    case control_kind::image_button:
+      return message == message_command &&
+             (code == notify_clicked || code == notify_button_double_clicked);
+    case control_kind::image:
+      return message == message_command &&
+             (code == notify_clicked || code == notify_static_double_clicked);
+    case control_kind::link:
+      // The link reports the release of the button, which ends a
+      // double-click too.
+      return message == message_command && code == notify_clicked;
+    case control_kind::icon_list:
+      return message == message_notify &&
+             (code == notify_list_item_changed || code == notify_list_item_activated ||
+              code == notify_list_click || code == notify_list_right_click ||
+              code == notify_list_double_click || code == notify_list_right_double_click);
+    default:
+      return false;
+  }
+}
+
 std::vector<std::string> item_columns(const std::string& text) {
   std::vector<std::string> columns;
   std::size_t start = 0;

@@ -13,6 +13,32 @@
 #include "image_decode.h"
 #include "toolkit.h"
 
+// The kinds of control both backends make.
+enum class control_kind { text, frame, progress_bar, image, image_button, icon_list, link };
+
+// Platform messages through which a control reports its use to its window:
+// WM_COMMAND carries the notification code in the high word of its first
+// parameter, WM_NOTIFY in the header its second parameter points to.
+constexpr unsigned message_command = 273;
+constexpr unsigned message_notify = 78;
+
+// Notification codes, as the platform numbers them.
+constexpr int notify_clicked = 0;                   // BN_CLICKED, STN_CLICKED
+constexpr int notify_static_double_clicked = 1;     // STN_DBLCLK
+constexpr int notify_button_double_clicked = 5;     // BN_DOUBLECLICKED
+constexpr int notify_list_click = -2;               // NM_CLICK
+constexpr int notify_list_double_click = -3;        // NM_DBLCLK
+constexpr int notify_list_right_click = -5;         // NM_RCLICK
+constexpr int notify_list_right_double_click = -6;  // NM_RDBLCLK
+constexpr int notify_list_item_changed = -101;      // LVN_ITEMCHANGED
+constexpr int notify_list_item_activated = -114;    // LVN_ITEMACTIVATE
+
+// Whether a control's notification raises a control event (13100). The
+// platform reports the second of two clicks within the double-click time
+// as a double-click (an owner-drawn button as BN_DOUBLECLICKED, an image as
+// STN_DBLCLK); each of them is a click of its own.
+bool raises_control_event(control_kind kind, unsigned message, int code);
+
 // Numbers the program chooses are 0..max_object_number and live in a vector
 // that grows up to the highest number used (at most max_object_number + 1
 // slots). Objects created with -1 get identifiers above max_object_number,

@@ -61,6 +61,8 @@
 //       // only for class SysListView32:
 //       "view": 0,                  LVS_TYPEMASK of the style: 0 icon,
 //                                   1 report, 2 small icon, 3 list
+//       "list_exstyle": 32,         LVM_GETEXTENDEDLISTVIEWSTYLE (decimal)
+//       "headings": [{"text": "", "width": 100}]   the columns' headings
 //       "items": [{"text": "first column", "columns": ["first", "second"],
 //                  "selected": true, "focused": false, "rect": [l, t, r, b]}]
 //                                   item rect in screen coordinates
@@ -245,11 +247,34 @@ std::string list_items(HWND list) {
   int columns = header ? static_cast<int>(send(header, HDM_GETITEMCOUNT, 0, 0)) : 1;
   if (columns < 1) columns = 1;
   const LONG_PTR style = GetWindowLongPtrA(list, GWL_STYLE);
-  std::string out = ", \"view\": " + std::to_string(style & LVS_TYPEMASK) + ", \"items\": [";
+  std::string out =
+      ", \"view\": " + std::to_string(style & LVS_TYPEMASK) + ", \"list_exstyle\": " +
+      std::to_string(static_cast<DWORD>(send(list, LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0)));
   constexpr std::size_t text_size = 4096;
   remote_block block(process_of(list), sizeof(LVITEMA) + sizeof(RECT) + text_size);
-  if (!block.valid()) return out + "]";
+  if (!block.valid()) return out + ", \"headings\": [], \"items\": []";
   const std::size_t text_at = sizeof(LVITEMA) + sizeof(RECT);
+  static_assert(sizeof(LVCOLUMNA) <= sizeof(LVITEMA) + sizeof(RECT));
+  out += ", \"headings\": [";
+  for (int column = 0; column < columns; ++column) {
+    LVCOLUMNA heading{};
+    heading.mask = LVCF_TEXT | LVCF_WIDTH;
+    heading.pszText = block.address(text_at);
+    heading.cchTextMax = static_cast<int>(text_size);
+    const char zero[1] = {0};
+    block.write(text_at, zero, 1);
+    block.write(0, &heading, sizeof heading);
+    if (!send(list, LVM_GETCOLUMNA, static_cast<WPARAM>(column),
+              reinterpret_cast<LPARAM>(block.address())))
+      break;
+    block.read(0, &heading, sizeof heading);
+    std::string text(text_size, '\0');
+    block.read(text_at, text.data(), text.size());
+    text.resize(std::min(text.find('\0'), text.size()));
+    out += std::string(column ? ", " : "") + "{\"text\": " + json_text(text) +
+           ", \"width\": " + std::to_string(heading.cx) + "}";
+  }
+  out += "], \"items\": [";
   for (int i = 0; i < count; ++i) {
     std::vector<std::string> texts;
     for (int column = 0; column < columns; ++column) {

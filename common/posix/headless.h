@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "toolkit.h"
+#include "toolkit_core.h"
 
 namespace headless {
 
@@ -17,7 +18,7 @@ struct rect {
   int x = 0, y = 0, width = 0, height = 0;
 };
 
-enum class control_kind { text, frame, progress_bar, image, image_button, icon_list, link };
+using control_kind = ::control_kind;
 
 struct list_item {
   std::string text;  // whole item text (columns separated by line feeds)
@@ -107,13 +108,25 @@ std::optional<font_info> font(ui_handle handle);
 std::optional<image_info> image(ui_handle handle);
 
 // User actions. Each posts what the platform would: a close request (16), or
-// a control event (13100) for a control that raises one and is enabled and
-// visible. select_item selects one item (-1: none) and posts what a mouse
-// selection raises: one event per item whose state changed, then one for
-// the click.
+// the notification of a control that raises control events and is enabled
+// and visible (false otherwise). select_item selects one item (-1: none) and
+// posts what a mouse selection raises: one item change per item whose state
+// changed, then the click.
+//
+// As on the platform, a click on the same control as the click before,
+// within the double-click time of it, is a double-click: an image button
+// notifies BN_DOUBLECLICKED, an image STN_DBLCLK, a list NM_DBLCLK (a link
+// reports the release of the button, the same for both). The click after a
+// double-click starts afresh. wait_window_event turns each notification into
+// an event by the toolkit's rule (raises_control_event); a window hook sees
+// WM_COMMAND with the control's number in the low and the notification in
+// the high word of its first parameter.
 void request_close(int window);
 bool click(int control);
 bool select_item(int control, int index);
+// The double-click time; 500 ms (the platform's default) unless set. A long
+// time makes a test's second click a double-click for certain, 0 never.
+void set_double_click_time(std::chrono::milliseconds time);
 // Focus navigation as Tab / Shift+Tab would move it; the focused control.
 void press_tab(bool backwards);
 int focused_control();
@@ -122,16 +135,28 @@ int focused_control();
 // would when it paints it.
 colour_answer paint_colours(int control);
 
+// Numbers that hold an image (identifiers made for -1 included), rising.
+std::vector<int> image_numbers();
+
 // Message boxes shown so far (the backend answers each with 1 at once).
 std::vector<message_record> message_boxes();
 // Called by the POSIX message_box to add a box to that record.
 void record_message_box(const std::string& title, const std::string& text, int flags);
 
+// Runs the function on the thread that ends the process, just before the
+// POSIX process_end ends it (the process ends without running anything
+// else); nullptr removes it. For a test that checks what the program put
+// back before its end.
+void on_process_end(std::function<void(int exit_code)> observer);
+// Called by the POSIX process_end.
+void process_ending(int exit_code);
+
 // Polls until the condition holds or the time is up; true when it held.
 bool wait_until(const std::function<bool()>& condition,
                 std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-// Frees every object and forgets events, hook and message boxes.
+// Frees every object and forgets events, hook, message boxes and the click
+// before; the double-click time goes back to 500 ms.
 void reset();
 
 }  // namespace headless

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "posix/headless.h"
 #include "posix/posix_path.h"
 #include "system.h"
 #include "system_rules.h"
@@ -335,6 +336,7 @@ void delay(int milliseconds) {
 }
 
 void process_end(int exit_code) {
+  headless::process_ending(exit_code);
   std::fflush(nullptr);
   _exit(exit_code);
 }

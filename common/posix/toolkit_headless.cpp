@@ -16,10 +16,9 @@
 
 namespace {
 
-// Platform message numbers through which events reach the hook.
+// The platform's close request, through which event 16 reaches the hook.
 constexpr unsigned message_close = 16;
-constexpr unsigned message_command = 273;
-constexpr unsigned message_notify = 78;
+constexpr std::chrono::milliseconds default_double_click_time{500};
 
 constexpr int default_screen_width = 1024;
 constexpr int default_screen_height = 768;
@@ -50,11 +49,14 @@ struct device_context {
   int background_colour = colour_white;
 };
 
+// A platform message on its way to the event loop: a close request, or a
+// control's notification, which becomes an event only by the toolkit's rule.
 struct queued_event {
-  int code = 0;
   int window = -1;
-  int control = -1;
+  int control = -1;  // -1: a close request
+  headless::control_kind kind = headless::control_kind::text;
   unsigned message = 0;
+  int notification = 0;
   ui_handle window_handle = 0;
   ui_handle control_handle = 0;
 };
@@ -87,6 +89,13 @@ struct toolkit_state {
   int active_window = -1;
   int creations = 0;
   int last_status_bar = -1;
+  // The platform's double-click detection: the control, spot and time of
+  // the click before; control -1 when the next click starts afresh.
+  int last_click_control = -1;
+  int last_click_spot = 0;
+  std::chrono::steady_clock::time_point last_click_time;
+  std::chrono::milliseconds double_click_time = default_double_click_time;
+  std::function<void(int)> end_observer;
 
   ui_handle new_handle() {
     next_handle += 0x10;
@@ -101,6 +110,18 @@ struct toolkit_state {
   void push(const queued_event& event) {
     events.push_back(event);
     queued.notify_all();
+  }
+
+  // Whether a click on a spot of the control (a list's item, else the
+  // control itself) is the second of a double-click.
+  bool double_click(int control, int spot) {
+    const auto now = std::chrono::steady_clock::now();
+    const bool second = control == last_click_control && spot == last_click_spot &&
+                        now - last_click_time < double_click_time;
+    last_click_control = second ? -1 : control;
+    last_click_spot = spot;
+    last_click_time = now;
+    return second;
   }
 
   void remove_window(int number) {
@@ -164,6 +185,9 @@ struct toolkit_state {
     screen_width = default_screen_width, screen_height = default_screen_height;
     focus = active_window = last_status_bar = -1;
     creations = 0;
+    last_click_control = -1;
+    double_click_time = default_double_click_time;
+    end_observer = nullptr;
   }
 };
 
@@ -217,15 +241,31 @@ bool accepts_focus(headless::control_kind kind) {
   return kind == headless::control_kind::image_button || kind == headless::control_kind::icon_list;
 }
 
-queued_event control_event(toolkit_state& s, const headless::control_info& c) {
+queued_event control_notification(toolkit_state& s, const headless::control_info& c,
+                                  int notification) {
   queued_event e;
-  e.code = event_control_used;
   e.window = c.window;
   e.control = c.number;
+  e.kind = c.kind;
   e.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
+  e.notification = notification;
   if (const headless::window_info* w = s.windows.find(c.window)) e.window_handle = w->handle;
   e.control_handle = c.handle;
   return e;
+}
+
+// What a click on the control notifies, as the platform's controls do.
+int click_notification(headless::control_kind kind, bool double_click) {
+  switch (kind) {
+    case headless::control_kind::image_button:
+      return double_click ? notify_button_double_clicked : notify_clicked;
+    case headless::control_kind::image:
+      return double_click ? notify_static_double_clicked : notify_clicked;
+    case headless::control_kind::icon_list:
+      return double_click ? notify_list_double_click : notify_list_click;
+    default:
+      return notify_clicked;  // the link: the release of the button
+  }
 }
 
 }  // namespace
@@ -655,15 +695,28 @@ int wait_window_event() {
   // handled the message, which then produces no event.
   bool translated = true;
   if (hook) {
-    std::uintptr_t first =
-        event.message == message_close ? 0 : static_cast<unsigned>(event.control);
+    std::uintptr_t first = 0;
+    if (event.message == message_command) {
+      first = (static_cast<std::uintptr_t>(event.notification & 0xFFFF) << 16) |
+              (static_cast<unsigned>(event.control) & 0xFFFF);
+    } else if (event.message == message_notify) {
+      first = static_cast<unsigned>(event.control);
+    }
     std::intptr_t second = static_cast<std::intptr_t>(event.control_handle);
     translated = hook(event.window_handle, event.message, first, second) == hook_marker;
   }
+  int code = static_cast<int>(event.message);
+  if (translated) {
+    if (event.control < 0) {
+      code = event_close_request;
+    } else if (raises_control_event(event.kind, event.message, event.notification)) {
+      code = event_control_used;
+    }
+  }
   lock guard(s.mutex);
-  s.last_code = translated ? event.code : static_cast<int>(event.message);
+  s.last_code = code;
   s.last_window = s.windows.find(event.window) ? event.window : -1;
-  if (translated && event.code == event_control_used) s.last_control = event.control;
+  if (code == event_control_used) s.last_control = event.control;
   return s.last_code;
 }
 
@@ -803,7 +856,6 @@ void request_close(int number) {
   const window_info* w = s.windows.find(number);
   if (!w) return;
   queued_event e;
-  e.code = event_close_request;
   e.window = number;
   e.message = message_close;
   e.window_handle = w->handle;
@@ -814,8 +866,11 @@ bool click(int number) {
   toolkit_state& s = state();
   lock guard(s.mutex);
   const control_info* c = s.controls.find(number);
-  if (!c || !c->enabled || !c->visible || !raises_events(c->kind)) return false;
-  s.push(control_event(s, *c));
+  if (!c || !c->enabled || !c->visible || !raises_events(c->kind)) {
+    s.last_click_control = -1;
+    return false;
+  }
+  s.push(control_notification(s, *c, click_notification(c->kind, s.double_click(number, -1))));
   return true;
 }
 
@@ -823,18 +878,21 @@ bool select_item(int number, int index) {
   toolkit_state& s = state();
   lock guard(s.mutex);
   control_info* c = s.controls.find(number);
-  if (!c || c->kind != control_kind::icon_list || !c->enabled || !c->visible) return false;
+  if (!c || c->kind != control_kind::icon_list || !c->enabled || !c->visible) {
+    s.last_click_control = -1;
+    return false;
+  }
   if (index < -1 || index >= static_cast<int>(c->items.size())) return false;
-  // One event per item whose state changes, then one for the click.
-  const queued_event e = control_event(s, *c);
+  // One item change per item whose state changes, then the click.
+  const queued_event change = control_notification(s, *c, notify_list_item_changed);
   for (int i = 0; i < static_cast<int>(c->items.size()); ++i) {
     const bool selected = i == index;
     if (c->items[i].selected != selected) {
       c->items[i].selected = selected;
-      s.push(e);
+      s.push(change);
     }
   }
-  s.push(e);
+  s.push(control_notification(s, *c, click_notification(c->kind, s.double_click(number, index))));
   return true;
 }
 
@@ -870,6 +928,12 @@ void press_tab(bool backwards) {
     if (!next) next = order.back();
   }
   s.focus = next->number;
+}
+
+void set_double_click_time(std::chrono::milliseconds time) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.double_click_time = time;
 }
 
 int focused_control() {
@@ -919,6 +983,30 @@ colour_answer paint_colours(int number) {
   auto brush = s.brushes.find(static_cast<ui_handle>(result));
   answer.brush_colour = brush == s.brushes.end() ? -1 : brush->second;
   return answer;
+}
+
+std::vector<int> image_numbers() {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  std::vector<int> numbers;
+  s.images.for_each([&](int n, const image_record&) { numbers.push_back(n); });
+  return numbers;
+}
+
+void on_process_end(std::function<void(int)> observer) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  s.end_observer = std::move(observer);
+}
+
+void process_ending(int exit_code) {
+  toolkit_state& s = state();
+  std::function<void(int)> observer;
+  {
+    lock guard(s.mutex);
+    observer = s.end_observer;
+  }
+  if (observer) observer(exit_code);
 }
 
 std::vector<message_record> message_boxes() {

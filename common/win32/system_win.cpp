@@ -51,7 +51,13 @@ int run_program(const std::string& file, const std::string& parameters, const st
   SHELLEXECUTEINFOA info{};
   info.cbSize = sizeof info;
   // No error box of the shell's own: the caller decides what to tell.
-  info.fMask = SEE_MASK_FLAG_NO_UI | ((flags & run_wait) ? SEE_MASK_NOCLOSEPROCESS : 0);
+  // SEE_MASK_NOASYNC: both programs end the process right after starting
+  // what they hand over to (the downloaded program, the product). Without
+  // it the shell may finish the start after the call has returned, and a
+  // process that ends at once can take that start with it. Wine starts .exe
+  // files before returning, so no test here can show the difference.
+  info.fMask =
+      SEE_MASK_FLAG_NO_UI | SEE_MASK_NOASYNC | ((flags & run_wait) ? SEE_MASK_NOCLOSEPROCESS : 0);
   info.lpVerb = "Open";
   info.lpFile = file.c_str();
   info.lpParameters = parameters.empty() ? nullptr : parameters.c_str();

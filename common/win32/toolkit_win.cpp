@@ -25,11 +25,21 @@
 #include "toolkit.h"
 #include "toolkit_core.h"
 
+// The shared rule of control events speaks in the platform's numbers.
+static_assert(message_command == WM_COMMAND && message_notify == WM_NOTIFY);
+static_assert(notify_clicked == BN_CLICKED && notify_clicked == STN_CLICKED);
+static_assert(notify_button_double_clicked == BN_DOUBLECLICKED);
+static_assert(notify_static_double_clicked == STN_DBLCLK);
+static_assert(notify_list_click == static_cast<int>(NM_CLICK) &&
+              notify_list_double_click == static_cast<int>(NM_DBLCLK) &&
+              notify_list_right_click == static_cast<int>(NM_RCLICK) &&
+              notify_list_right_double_click == static_cast<int>(NM_RDBLCLK) &&
+              notify_list_item_changed == static_cast<int>(LVN_ITEMCHANGED) &&
+              notify_list_item_activated == static_cast<int>(LVN_ITEMACTIVATE));
+
 namespace {
 
 // ---- Owners -----------------------------------------------------------------
-
-enum class control_kind { text, frame, progress_bar, image, image_button, icon_list, link };
 
 struct window_record {
   HWND hwnd = nullptr;
@@ -514,20 +524,6 @@ void move_focus(HWND window, bool backwards) {
 
 // ---- Window procedure ---------------------------------------------------------------
 
-bool list_notification_raises_event(UINT code) {
-  switch (code) {
-    case LVN_ITEMCHANGED:
-    case LVN_ITEMACTIVATE:
-    case NM_CLICK:
-    case NM_RCLICK:
-    case NM_DBLCLK:
-    case NM_RDBLCLK:
-      return true;
-    default:
-      return false;
-  }
-}
-
 void resize_status_bars(HWND window) {
   std::vector<HWND> bars;
   {
@@ -563,19 +559,17 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM 
       }
       control_view view;
       if (!view_control_by_handle(reinterpret_cast<HWND>(second), view)) break;
-      const WORD code = HIWORD(first);
-      const bool clicked =
-          ((view.kind == control_kind::image_button || view.kind == control_kind::link) &&
-           code == BN_CLICKED) ||
-          (view.kind == control_kind::image && (code == STN_CLICKED || code == STN_DBLCLK));
-      if (clicked) note_event(event_control_used, hwnd, view.number);
+      // The image buttons are owner-drawn, so the second of two quick clicks
+      // comes as BN_DOUBLECLICKED; the rule counts it as the click it is.
+      if (raises_control_event(view.kind, WM_COMMAND, HIWORD(first)))
+        note_event(event_control_used, hwnd, view.number);
       return 0;
     }
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(second);
       control_view view;
       if (header && view_control_by_handle(header->hwndFrom, view) &&
-          view.kind == control_kind::icon_list && list_notification_raises_event(header->code))
+          raises_control_event(view.kind, WM_NOTIFY, static_cast<int>(header->code)))
         note_event(event_control_used, hwnd, view.number);
       break;
     }

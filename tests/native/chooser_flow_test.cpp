@@ -33,6 +33,8 @@ void expect_clean_end(const run_result& r) {
   EXPECT_TRUE(r.exited) << "signal " << r.signal;
   EXPECT_EQ(r.exit_code, 0);
   EXPECT_TRUE(r.all("failed").empty()) << r.first("failed");
+  // The chooser's own fault handling goes at its end; what was there before is back.
+  EXPECT_EQ(r.all("end.fault handlers"), std::vector<std::string>{"previous"});
 }
 
 // The language files that the platform's scan delivers, in its order: the
@@ -215,6 +217,8 @@ TEST_F(ChooserFlow, OnlyLanguageFilesWithALoadableFlagAreListed) {
     const auto button = headless::control(confirm_button);
     const auto go = headless::image(button->image);
     n.add("go", go && go->width == 16 && go->height == 16 && go->icon ? "intact" : "lost");
+    // Each flag is released once its entry holds a copy; only the go icon stays.
+    for (int number : headless::image_numbers()) n.add("image", number);
     note_boxes(n);
     // The nameless entry gives an empty selection text: confirming it asks
     // for a choice like no selection at all.
@@ -226,6 +230,7 @@ TEST_F(ChooserFlow, OnlyLanguageFilesWithALoadableFlagAreListed) {
   expect_clean_end(r);
   EXPECT_EQ(r.all("label"), expected);
   EXPECT_EQ(r.first("go"), "intact");
+  EXPECT_EQ(r.all("image"), std::vector<std::string>{std::to_string(go_icon)});
   EXPECT_EQ(r.all("box.text"),
             std::vector<std::string>{"Choisissez votre langue\n\nChoose your language"});
   expect_nothing_recorded();
@@ -397,17 +402,27 @@ TEST_F(ChooserFlow, TitleScrollsTheSelectedNameOrTheRequest) {
   add_language("Deutsch");
   const run_result r = run_chooser(dir.path(), [](notes& n) {
     if (!wait_ready(n)) return headless::request_close(language_window);
-    auto watch = [&n](const std::function<bool(const std::string&)>& until,
-                      std::chrono::seconds limit) {
+    const auto start = std::chrono::steady_clock::now();
+    auto watch = [&n, start](const std::function<bool(const std::string&)>& until,
+                             std::chrono::seconds limit) {
       std::string last = "\x01";
       const auto deadline = std::chrono::steady_clock::now() + limit;
+      auto previous_poll = std::chrono::steady_clock::now();
+      auto ms = [start](std::chrono::steady_clock::time_point t) {
+        return std::to_string(
+            std::chrono::duration_cast<std::chrono::milliseconds>(t - start).count());
+      };
       while (std::chrono::steady_clock::now() < deadline) {
+        const auto poll = std::chrono::steady_clock::now();
         const std::string title = headless::window(language_window)->title;
         if (title != last) {
           n.add("title", title);
+          // The title changed after the poll before began and before now.
+          n.add("title.ms", ms(previous_poll) + " " + ms(std::chrono::steady_clock::now()));
           last = title;
           if (until(title)) return true;
         }
+        previous_poll = poll;
         std::this_thread::sleep_for(1ms);
       }
       return false;
@@ -433,14 +448,25 @@ TEST_F(ChooserFlow, TitleScrollsTheSelectedNameOrTheRequest) {
   expect_clean_end(r);
 
   std::vector<std::pair<std::size_t, std::string>> before, after;
-  bool selected = false;
+  // For each title of before: since when and until when it may have been
+  // set, in ms.
+  std::vector<std::pair<long long, long long>> before_ms;
+  bool selected = false, counted = false;
   for (const auto& [key, value] : r.lines) {
     if (key == "mark") selected = true;
-    if (key != "title" || value.empty()) continue;
+    if (key == "title.ms" && counted) {
+      const std::size_t blank = value.find(' ');
+      before_ms.emplace_back(std::stoll(value.substr(0, blank)), std::stoll(value.substr(blank)));
+    }
+    if (key != "title") continue;
+    counted = false;
+    if (value.empty()) continue;
     const std::size_t spaces = value.find_first_not_of(' ');
     ASSERT_NE(spaces, std::string::npos) << "title of spaces only";
     (selected ? after : before).emplace_back(spaces, value.substr(spaces));
+    counted = !selected;
   }
+  ASSERT_EQ(before_ms.size(), before.size());
   ASSERT_GE(before.size(), 40u) << "too few steps seen";
   std::size_t widest = 0;
   int wraps = 0;
@@ -464,6 +490,18 @@ TEST_F(ChooserFlow, TitleScrollsTheSelectedNameOrTheRequest) {
   }
   EXPECT_EQ(wraps, 1);
   EXPECT_GE(widest, 80u);
+  // One step per 100 ms: the steps between the first and the last title
+  // seen may not come faster than one per 80 ms over the longest time they
+  // can have been apart, with two steps of slack. No lower bound: a loaded
+  // machine delays steps, it never hurries them.
+  std::size_t steps = 0;
+  for (std::size_t i = 1; i < before.size(); ++i) {
+    const std::size_t from = before[i - 1].first, to = before[i].first;
+    steps += to > from ? to - from : to + title_animation::widest_indent - from;
+  }
+  const long long elapsed_ms = before_ms.back().second - before_ms.front().first;
+  EXPECT_LE(static_cast<long long>(steps) * 80, elapsed_ms + 2 * 80)
+      << steps << " steps in " << elapsed_ms << " ms";
   EXPECT_LE(before.front().first, 4u) << "the first step has one space";
   ASSERT_FALSE(after.empty());
   EXPECT_EQ(after.back().second, "Deutsch");

@@ -3,6 +3,7 @@
 // stand-in recorded, and the whole chooser run in a child process.
 #pragma once
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -292,8 +293,35 @@ inline std::string unescape(const std::string& text) {
   return out;
 }
 
+// The processor-fault handlers in effect, for comparing them at the end
+// with those found at the start.
+struct fault_handlers {
+  static constexpr int signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
+  struct sigaction actions[std::size(signals)] = {};
+
+  static fault_handlers now() {
+    fault_handlers h;
+    for (std::size_t i = 0; i < std::size(signals); ++i)
+      sigaction(signals[i], nullptr, &h.actions[i]);
+    return h;
+  }
+  bool same_as(const fault_handlers& other) const {
+    for (std::size_t i = 0; i < std::size(signals); ++i) {
+      const struct sigaction &a = actions[i], &b = other.actions[i];
+      if ((a.sa_flags & SA_SIGINFO) != (b.sa_flags & SA_SIGINFO)) return false;
+      if ((a.sa_flags & SA_SIGINFO) ? a.sa_sigaction != b.sa_sigaction
+                                    : a.sa_handler != b.sa_handler)
+        return false;
+    }
+    return true;
+  }
+};
+
 // Runs the chooser in folder with the driver beside it. The child gets two
 // minutes; a chooser that never ends is killed and shows up as a signal.
+// Whatever way it ends, the child notes "end.fault handlers" at its very
+// end: "previous" when the fault handlers found at its start are back,
+// "changed" otherwise.
 inline run_result run_chooser(const fs::path& folder, const driver& drive) {
   int fds[2];
   if (pipe(fds) != 0) std::abort();
@@ -304,6 +332,11 @@ inline run_result run_chooser(const fs::path& folder, const driver& drive) {
     if (chdir(folder.c_str()) != 0) _exit(101);
     headless::reset();
     const int fd = fds[1];
+    const fault_handlers at_start = fault_handlers::now();
+    headless::on_process_end([fd, at_start](int) {
+      notes n(fd);
+      n.add("end.fault handlers", fault_handlers::now().same_as(at_start) ? "previous" : "changed");
+    });
     std::thread([fd, drive] {
       notes n(fd);
       drive(n);

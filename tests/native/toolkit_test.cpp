@@ -3,6 +3,7 @@
 // the colour hook.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <climits>
 #include <string>
 #include <vector>
@@ -275,6 +276,74 @@ TEST_F(Toolkit, HookSeesEventsFirstAndItsAnswerEndsTheHandling) {
   set_window_hook(nullptr);
   headless::click(8);
   EXPECT_EQ(wait_window_event(), event_control_used);
+}
+
+namespace click_test {
+// The notification codes of the WM_COMMAND messages the hook saw.
+std::vector<int> codes;
+std::intptr_t record(ui_handle, unsigned message, std::uintptr_t first, std::intptr_t) {
+  if (message == 273) codes.push_back(static_cast<int>(first >> 16));
+  return hook_marker;
+}
+}  // namespace click_test
+
+// The platform makes the second of two quick clicks on one control a
+// double-click, and the owner-drawn image button reports it as
+// BN_DOUBLECLICKED: each click is still a control event.
+TEST_F(Toolkit, EachClickOfADoubleClickIsAControlEvent) {
+  using namespace std::chrono_literals;
+  open_parent(3);
+  create_image(4, 0, 0, 48, 48, 0);
+  create_image_button(5, 60, 0, 48, 48, 0);
+  create_link(6, 0, 60, 48, 10, "link", 0);
+  set_window_hook(click_test::record);
+  // Long enough that the clicks of this test cannot miss it on a busy machine.
+  // Each case starts on another control than the last one clicked before it.
+  headless::set_double_click_time(1min);
+  const struct {
+    const char* what;
+    std::vector<int> clicks;
+    std::vector<int> codes;  // 0 clicked, 1 STN_DBLCLK, 5 BN_DOUBLECLICKED
+  } cases[] = {
+      {"image button: double-click, then a click afresh", {5, 5, 5}, {0, 5, 0}},
+      {"image: double-click, then a click afresh", {4, 4, 4}, {0, 1, 0}},
+      {"link: it reports each release", {6, 6}, {0, 0}},
+      {"another control between", {5, 4, 5}, {0, 0, 0}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    click_test::codes.clear();
+    for (int control : c.clicks) ASSERT_TRUE(headless::click(control));
+    for (int control : c.clicks) {
+      EXPECT_EQ(wait_window_event(), event_control_used);
+      EXPECT_EQ(event_control(), control);
+      EXPECT_EQ(event_window(), 3);
+    }
+    EXPECT_EQ(click_test::codes, c.codes);
+  }
+
+  // Clicks further apart than the double-click time are single clicks.
+  headless::set_double_click_time(0ms);
+  click_test::codes.clear();
+  headless::click(5);
+  headless::click(5);
+  EXPECT_EQ(wait_window_event(), event_control_used);
+  EXPECT_EQ(wait_window_event(), event_control_used);
+  EXPECT_EQ(click_test::codes, (std::vector<int>{0, 0}));
+
+  // A list: a second click on the same item is a double-click, on another
+  // item a click; every one raises an event, as do the item changes.
+  headless::set_double_click_time(1min);
+  create_icon_list(7, 0, 80, 200, 100, "", 100, 0);
+  add_control_item(7, -1, "a", 0);
+  add_control_item(7, -1, "b", 0);
+  ASSERT_TRUE(headless::select_item(7, 0));  // a changes, click
+  ASSERT_TRUE(headless::select_item(7, 0));  // double-click
+  ASSERT_TRUE(headless::select_item(7, 1));  // a and b change, click
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_EQ(wait_window_event(), event_control_used) << i;
+    EXPECT_EQ(event_control(), 7);
+  }
 }
 
 TEST_F(Toolkit, IconListTextIsTheFirstColumnOfTheFirstSelectedItem) {

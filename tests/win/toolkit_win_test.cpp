@@ -10,7 +10,8 @@
 //   toolkit_win_test window FOLDER
 //     Opens window 1 ("Toolkit test", flags 0x10C80001: hidden, centred)
 //     with every kind of control, prints {"ready": ...} and then one JSON
-//     line per event ({"event": code, "window": n, "control": n}). Reads
+//     line per event ({"event": code, "window": n, "control": n}) and per
+//     control notification ({"command": n, "code": notification}). Reads
 //     commands, one per line, from standard input on a second thread:
 //       show | hide | open2 | close2 | box | view MODE | quit            run on the event loop's
 //       thread disable N | enable N | text N WORDS | progress V | status WORDS | title WORDS | get
@@ -296,9 +297,16 @@ void reader(DWORD ui_thread) {
 }
 
 // The window hook colours control 9 as the update client colours its
-// texts: red text, transparent text background, a yellow brush.
+// texts: red text, transparent text background, a yellow brush. It also
+// reports each notification that a control sends its window as
+// {"command": control, "code": notification}, so that a test sees what the
+// platform made of its clicks (BN_DOUBLECLICKED for a quick second click).
 ui_handle yellow = 0;
 std::intptr_t colour_hook(ui_handle, unsigned message, std::uintptr_t first, std::intptr_t second) {
+  if (message == WM_COMMAND && second != 0) {
+    say("{\"command\": " + std::to_string(LOWORD(first)) +
+        ", \"code\": " + std::to_string(HIWORD(first)) + "}");
+  }
   if (message == message_colour_static && static_cast<ui_handle>(second) == control_handle(9)) {
     set_text_colour(first, 0x0000FF);
     set_background_mode(first, false);

@@ -23,6 +23,12 @@ NO_FOLDER = "Pas de dossier langues!"
 CANNOT_RECORD = "Erreur cr\xe9ation fichier langue.ini"
 OLD_INI = b"Nederlands-uitgebreid.txt\r\nmore\r\n"
 
+# Styles of the language list as the platform numbers them.
+LVS_SINGLESEL, LVS_SHOWSELALWAYS = 0x0004, 0x0008
+WS_EX_CLIENTEDGE = 0x0200
+LVS_EX_GRIDLINES, LVS_EX_CHECKBOXES, LVS_EX_HEADERDRAGDROP, LVS_EX_FULLROWSELECT = \
+    0x01, 0x04, 0x10, 0x20
+
 
 def output_of(wine, exe, args, timeout: float = winerig.DEADLINE, encoding: str = "utf-8") -> str:
     """Runs a Windows program to its end and returns its standard output.
@@ -230,6 +236,15 @@ def test_window_layout_and_confirming_english(wine, workdir, flags, screenshot):
     assert listing["class"] == "SysListView32"
     assert listing["client_rect"] == [0, 0, 370, 155]
     assert listing["view"] == 0
+    # One selection at a time, kept visible without the focus, a sunken
+    # edge, whole rows selected, one column 100 wide with an empty heading.
+    assert listing["style"] & (LVS_SINGLESEL | LVS_SHOWSELALWAYS) == \
+        LVS_SINGLESEL | LVS_SHOWSELALWAYS, listing["style"]
+    assert listing["exstyle"] & WS_EX_CLIENTEDGE, listing["exstyle"]
+    assert listing["list_exstyle"] & (LVS_EX_FULLROWSELECT | LVS_EX_GRIDLINES | LVS_EX_CHECKBOXES
+                                      | LVS_EX_HEADERDRAGDROP) == LVS_EX_FULLROWSELECT, \
+        listing["list_exstyle"]
+    assert listing["headings"] == [{"text": "", "width": 100}]
     button = chooser.control(state, 1)
     assert button["class"] == "Button" and button["text"] == ""
     assert button["client_rect"] == [295, 160, 65, 30]
@@ -401,16 +416,23 @@ def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, 
     chooser.wait_ready()
     window = chooser.x_window()
 
-    def watch(until, limit):
+    def watch(until, limit, times=None):
         seen, last = [], None
         deadline = time.monotonic() + limit
+        previous_poll = time.monotonic()
         while time.monotonic() < deadline:
+            poll = time.monotonic()
             title = wine._x(["xdotool", "getwindowname", window], check=False).rstrip("\n")
             if title != last:
                 seen.append(title)
+                if times is not None:
+                    # The title changed after the poll before began and
+                    # before this one ended.
+                    times.append((previous_poll, time.monotonic()))
                 last = title
                 if until(seen):
                     break
+            previous_poll = poll
         return seen
 
     def wrapped(seen):
@@ -418,10 +440,11 @@ def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, 
         drops = [i for i in range(1, len(counts)) if counts[i] < counts[i - 1]]
         return bool(drops) and counts[-1] >= 5
 
-    before = watch(wrapped, 30)
+    seen_at = []
+    before = watch(wrapped, 30, seen_at)
     # The title is empty until the animation's first step.
     if before and before[0] == "":
-        before = before[1:]
+        before, seen_at = before[1:], seen_at[1:]
     screenshot("request")
     counts = [len(t) - len(t.lstrip(" ")) for t in before]
     assert all(t.lstrip(" ") == "Select Language" for t in before), before
@@ -433,6 +456,12 @@ def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, 
     steps = list(zip(counts[:i - 1], counts[1:i])) + list(zip(counts[i:], counts[i + 1:]))
     assert all(0 < b - a <= 4 for a, b in steps), counts  # one space a step, a few missed
     assert max(counts) >= 80
+    # One step per 100 ms: never faster than one per 80 ms between the first
+    # and the last title seen (the longest time they can have been apart),
+    # with two steps of slack. No lower bound: a loaded machine delays steps.
+    stepped = sum(b - a if b > a else b + 84 - a for a, b in zip(counts, counts[1:]))
+    elapsed = seen_at[-1][1] - seen_at[0][0]
+    assert stepped * 0.080 <= elapsed + 2 * 0.080, (stepped, elapsed)
 
     chooser.pick("Deutsch")
     after = watch(lambda seen: sum(t.endswith("Deutsch") for t in seen) >= 5, 15)
