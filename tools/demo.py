@@ -43,9 +43,10 @@ import demo_chooser  # noqa: E402  (sample languages, display, Wine prefix, desk
 
 BUILD_ROOT = Path(os.environ.get("BUILD_ROOT") or ROOT / "build").resolve()
 # The update server's address compiled into the client (UPDATE_SERVER_HOST,
-# whose default is the bundled server on loopback).
-SERVER_PORT = 8631
-SERVER = f"127.0.0.1:{SERVER_PORT}"
+# whose default is the bundled server on loopback; a build configured with
+# another loopback address is shown with the same variable set).
+SERVER = os.environ.get("UPDATE_SERVER_HOST") or "127.0.0.1:8631"
+SERVER_PORT = int(SERVER.rpartition(":")[2])
 DEFINITIONS = ("2024.05.01", "01/05/2024")
 OFFER = {"version": "5.3", "date": "15/06/2024"}
 
