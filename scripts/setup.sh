@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  wine64 xvfb xauth xdotool imagemagick fonts-liberation
+  wine64 xvfb xauth xdotool x11-utils imagemagick fonts-liberation
   libcurl4-openssl-dev libjpeg62-turbo-dev libgtest-dev libgmock-dev
   libbenchmark-dev zlib1g-dev libcapstone-dev clang libclang-rt-14-dev
   python3 python3-pytest dpkg-dev

@@ -4,10 +4,13 @@ played by stand-ins that record where and how often they ran, and a
 screenshot of every scenario under ARTIFACTS_DIR."""
 
 import json
+import os
+import queue
 import re
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 from pathlib import Path
 
@@ -416,23 +419,40 @@ def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, 
     chooser.wait_ready()
     window = chooser.x_window()
 
+    # xprop -spy prints the title at each change that the X server reports,
+    # so a busy machine delays the titles but, unlike polling, does not skip
+    # the ones set while a poll was starting.
+    spy_started = time.monotonic()
+    spy = subprocess.Popen(["xprop", "-spy", "-id", window, "WM_NAME"],
+                           env={**os.environ, "DISPLAY": wine.display},
+                           stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    titles = queue.Queue()
+
+    def pump():
+        for line in spy.stdout:
+            text = line.decode("latin-1").rstrip("\n")
+            value = text.partition(" = ")[2]
+            if value.startswith('"') and value.endswith('"'):
+                titles.put((value[1:-1].replace('\\"', '"').replace("\\\\", "\\"),
+                            time.monotonic()))
+
+    threading.Thread(target=pump, daemon=True).start()
+
     def watch(until, limit, times=None):
         seen, last = [], None
         deadline = time.monotonic() + limit
-        previous_poll = time.monotonic()
         while time.monotonic() < deadline:
-            poll = time.monotonic()
-            title = wine._x(["xdotool", "getwindowname", window], check=False).rstrip("\n")
+            try:
+                title, arrived = titles.get(timeout=max(0.0, deadline - time.monotonic()))
+            except queue.Empty:
+                break
             if title != last:
                 seen.append(title)
                 if times is not None:
-                    # The title changed after the poll before began and
-                    # before this one ended.
-                    times.append((previous_poll, time.monotonic()))
+                    times.append(arrived)
                 last = title
                 if until(seen):
                     break
-            previous_poll = poll
         return seen
 
     def wrapped(seen):
@@ -441,7 +461,7 @@ def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, 
         return bool(drops) and counts[-1] >= 5
 
     seen_at = []
-    before = watch(wrapped, 30, seen_at)
+    before = watch(wrapped, winerig.DEADLINE, seen_at)
     # The title is empty until the animation's first step.
     if before and before[0] == "":
         before, seen_at = before[1:], seen_at[1:]
@@ -456,20 +476,23 @@ def test_title_scrolls_the_request_then_the_selected_name(wine, workdir, flags, 
     steps = list(zip(counts[:i - 1], counts[1:i])) + list(zip(counts[i:], counts[i + 1:]))
     assert all(0 < b - a <= 4 for a, b in steps), counts  # one space a step, a few missed
     assert max(counts) >= 80
-    # One step per 100 ms: never faster than one per 80 ms between the first
-    # and the last title seen (the longest time they can have been apart),
-    # with two steps of slack. No lower bound: a loaded machine delays steps.
+    # One step per 100 ms: never faster than one per 80 ms, with two steps of
+    # slack. Every step after the first title seen came after the spy
+    # started and before the last title arrived, the longest time they can
+    # have taken. No lower bound: a loaded machine delays steps.
     stepped = sum(b - a if b > a else b + 84 - a for a, b in zip(counts, counts[1:]))
-    elapsed = seen_at[-1][1] - seen_at[0][0]
+    elapsed = seen_at[-1] - spy_started
     assert stepped * 0.080 <= elapsed + 2 * 0.080, (stepped, elapsed)
 
     chooser.pick("Deutsch")
-    after = watch(lambda seen: sum(t.endswith("Deutsch") for t in seen) >= 5, 15)
+    after = watch(lambda seen: sum(t.endswith("Deutsch") for t in seen) >= 5, winerig.DEADLINE)
     screenshot("selected")
     named = [t for t in after if t.endswith("Deutsch")]
     assert len(named) >= 5, after
     assert after.index(named[0]) + len(named) == len(after), after  # never back
     assert all(1 <= len(t) - len(t.lstrip(" ")) <= 84 for t in named)
+    spy.terminate()
+    spy.wait(timeout=30)
     chooser.close_with_alt_f4()
     assert chooser.wait_end() == 0
     expect_nothing_recorded(folder)
