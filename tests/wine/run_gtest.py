@@ -15,10 +15,6 @@ from pathlib import Path
 
 import winerig
 
-# A table program runs in seconds; this holds on a loaded 2-core machine with
-# ctest -j2 and leaves ctest's own timeout the last word.
-RUN_TIMEOUT = 480
-
 
 def main(argv: list[str]) -> int:
     if len(argv) < 2:
@@ -30,7 +26,7 @@ def main(argv: list[str]) -> int:
         return 1
     with winerig.WineSession(program.stem, display=False) as wine, \
             tempfile.TemporaryDirectory(prefix=program.stem + "-") as folder:
-        result = wine.run(program, argv[2:], cwd=folder, timeout=RUN_TIMEOUT)
+        result = wine.run(program, argv[2:], cwd=folder, timeout=winerig.DEADLINE)
         left = sorted(p.name for p in Path(folder).iterdir())
     sys.stdout.write(result.stdout)
     sys.stderr.write(result.stderr)
