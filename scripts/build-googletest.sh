@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds GoogleTest (with GoogleMock) for one MinGW target from Debian's
-# googletest source package and installs it under build/deps/googletest-<arch>,
+# Cross-builds GoogleTest for one MinGW target from Debian's googletest
+# source package and installs it under build/deps/googletest-<arch>,
 # so that the native test tables also build as Windows test programs.
 # Usage: scripts/build-googletest.sh i686|x86_64
 # Cached: a finished install is reused; a lock keeps parallel builds apart.
@@ -31,7 +31,7 @@ rm -rf "$work" "$prefix"
 cmake -S "$srcdir" -B "$work" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-$arch-w64-mingw32.cmake" \
   -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
-  -DBUILD_SHARED_LIBS=OFF -Dgtest_disable_pthreads=OFF \
+  -DBUILD_SHARED_LIBS=OFF -DBUILD_GMOCK=OFF -Dgtest_disable_pthreads=OFF \
   -DCMAKE_EXE_LINKER_FLAGS="-static -static-libgcc -static-libstdc++" -Wno-dev >/dev/null 2>&1
 cmake --build "$work" --target install >/dev/null
 rm -rf "$work"
