@@ -9,6 +9,7 @@ Usage: run_gtest.py PROGRAM.exe [GoogleTest arguments...]
 """
 
 import re
+import subprocess
 import sys
 import tempfile
 from pathlib import Path
@@ -26,7 +27,13 @@ def main(argv: list[str]) -> int:
         return 1
     with winerig.WineSession(program.stem, display=False) as wine, \
             tempfile.TemporaryDirectory(prefix=program.stem + "-") as folder:
-        result = wine.run(program, argv[2:], cwd=folder, timeout=winerig.DEADLINE)
+        try:
+            result = wine.run(program, argv[2:], cwd=folder, timeout=winerig.DEADLINE)
+        except subprocess.TimeoutExpired as timeout:
+            # What it printed shows the test that did not end.
+            sys.stdout.write((timeout.stdout or b"").decode("latin-1"))
+            print(f"{program.name} did not end within {timeout.timeout:.0f} s", file=sys.stderr)
+            return 1
         left = sorted(p.name for p in Path(folder).iterdir())
     sys.stdout.write(result.stdout)
     sys.stderr.write(result.stderr)
