@@ -1,5 +1,6 @@
-// Image decoding: the three formats, their refusals, and the toolkit's
-// catch_image / load_image over them (headless backend).
+// Image decoding: the three formats and their refusals. Portable: it runs
+// natively and as a Windows program (the toolkit's side is in
+// image_toolkit_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -10,22 +11,12 @@
 #include <vector>
 
 #include "image_decode.h"
-#include "posix/headless.h"
-#include "toolkit.h"
+#include "image_fixtures.h"
 
 namespace {
 
-using bytes = std::vector<std::uint8_t>;
-
-std::string fixture_path(const std::string& name) {
-  return std::string(SOURCE_DIR) + "/tests/fixtures/images/" + name;
-}
-
-bytes fixture(const std::string& name) {
-  std::ifstream in(fixture_path(name), std::ios::binary);
-  EXPECT_TRUE(in) << name;
-  return bytes(std::istreambuf_iterator<char>(in), {});
-}
+using image_test::bytes;
+using image_test::fixture;
 
 void put32(bytes& data, std::size_t at, std::uint32_t v) {
   for (int i = 0; i < 4; ++i) data[at + i] = static_cast<std::uint8_t>(v >> (8 * i));
@@ -50,43 +41,7 @@ std::size_t jpeg_frame_sizes(const bytes& data) {
   return 0;
 }
 
-class temporary_file {
- public:
-  explicit temporary_file(const bytes& contents)
-      : path_(std::filesystem::temp_directory_path() /
-              ("image_test_" + std::to_string(counter_++) + "_" +
-               std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
-    std::ofstream(path_, std::ios::binary)
-        .write(reinterpret_cast<const char*>(contents.data()),
-               static_cast<std::streamsize>(contents.size()));
-  }
-  ~temporary_file() { std::filesystem::remove(path_); }
-  std::string path() const { return path_.string(); }
-
- private:
-  static inline int counter_ = 0;
-  std::filesystem::path path_;
-};
-
 }  // namespace
-
-// Must stay the first test of this program: the decoder registration is
-// process-wide and cannot be undone.
-TEST(ImageToolkit, JpegRefusedUntilTheDecoderIsRegistered) {
-  headless::reset();
-  const bytes jpeg = fixture("colour.jpg");
-  EXPECT_EQ(catch_image(1, jpeg.data(), jpeg.size()), 0u);
-  EXPECT_EQ(is_image(1), 0);
-  EXPECT_EQ(load_image(2, fixture_path("colour.jpg")), 0u);
-  register_jpeg_decoder();
-  const ui_handle handle = catch_image(1, jpeg.data(), jpeg.size());
-  ASSERT_NE(handle, 0u);
-  EXPECT_EQ(is_image(1), 1);
-  ASSERT_TRUE(headless::image(handle));
-  EXPECT_EQ(headless::image(handle)->width, 16);
-  EXPECT_FALSE(headless::image(handle)->icon);
-  EXPECT_NE(load_image(2, fixture_path("colour.jpg")), 0u);
-}
 
 TEST(ImageDecode, BitmapsInTheirVariantsGiveTheSamePicture) {
   for (const char* name : {"rgb24.bmp", "pal4.bmp", "topdown.bmp"}) {
@@ -327,63 +282,4 @@ TEST(ImageDecode, CorruptJpegEntropyDataIsRefusedWithoutEndingTheProgram) {
 
   // And a stream that ends in the middle of its scan.
   EXPECT_EQ(decode_image(jpeg.data(), scan + 4, true, image), decode_result::truncated);
-}
-
-TEST(ImageToolkit, LoadImageRefusesMissingEmptyAndTruncatedFilesAndKeepsNothing) {
-  headless::reset();
-  register_jpeg_decoder();
-  const bytes bmp = fixture("rgb24.bmp");
-  temporary_file empty(bytes{});
-  temporary_file truncated(bytes(bmp.begin(), bmp.end() - 1));
-  const std::string folder = std::filesystem::temp_directory_path().string();
-  for (const std::string& path :
-       {std::string(), fixture_path("no_such_file.bmp"), empty.path(), truncated.path(), folder}) {
-    ASSERT_NE(load_image(3, fixture_path("rgb24.bmp")), 0u);
-    EXPECT_EQ(load_image(3, path), 0u) << path;
-    EXPECT_EQ(is_image(3), 0) << "the old image under the number is freed: " << path;
-    EXPECT_EQ(image_handle(3), 0u);
-  }
-}
-
-TEST(ImageToolkit, LoadImageTakesEachFormatWithItsSize) {
-  headless::reset();
-  register_jpeg_decoder();
-  const struct {
-    const char* name;
-    int width, height;
-    bool icon;
-  } cases[] = {{"rgb24.bmp", 5, 3, false},
-               {"pal4.bmp", 5, 3, false},
-               {"flag.ico", 32, 32, true},
-               {"colour.jpg", 16, 8, false},
-               {"grey.jpg", 16, 8, false}};
-  int number = 0;
-  for (const auto& c : cases) {
-    const ui_handle handle = load_image(number, fixture_path(c.name));
-    ASSERT_NE(handle, 0u) << c.name;
-    EXPECT_EQ(image_handle(number), handle);
-    const auto info = headless::image(handle);
-    ASSERT_TRUE(info) << c.name;
-    EXPECT_EQ(info->width, c.width) << c.name;
-    EXPECT_EQ(info->height, c.height) << c.name;
-    EXPECT_EQ(info->icon, c.icon) << c.name;
-    ++number;
-  }
-}
-
-TEST(ImageToolkit, CatchImageOfAnIconInMemoryAndRefusalOfOtherData) {
-  headless::reset();
-  const bytes ico = fixture("flag.ico");
-  const ui_handle icon = catch_image(-1, ico.data(), ico.size());
-  ASSERT_NE(icon, 0u);
-  const int number = static_cast<int>(icon);
-  EXPECT_GT(number, max_object_number);  // -1 gives a new identifier
-  EXPECT_EQ(is_image(number), 1);
-  ASSERT_TRUE(headless::image(image_handle(number)));
-  EXPECT_TRUE(headless::image(image_handle(number))->icon);
-
-  const char text[] = "not an image at all";
-  EXPECT_EQ(catch_image(4, text, sizeof text), 0u);
-  EXPECT_EQ(is_image(4), 0);
-  EXPECT_EQ(catch_image(-1, text, sizeof text), 0u);
 }

@@ -1,16 +1,15 @@
 // Fixtures of the shared services' tests: a scratch folder on disk, files
-// written byte for byte, and the process's open descriptors.
+// written byte for byte, and the process's open descriptors. Portable but for
+// open_descriptors, which each platform counts in its own file.
 #pragma once
-
-#include <dirent.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
 #include <string>
+
+#include "temp_folder.h"
 
 namespace service_test {
 
@@ -19,10 +18,8 @@ namespace fs = std::filesystem;
 // A fresh folder under the system's temporary folder, removed afterwards.
 class scratch_folder {
  public:
-  scratch_folder() {
-    std::string pattern = (fs::temp_directory_path() / "services-XXXXXX").string();
-    if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
+  scratch_folder() : path_(make_unique_temp_folder("services")) {
+    if (path_.empty()) throw std::runtime_error("no scratch folder could be made");
   }
   ~scratch_folder() {
     std::error_code ignored;
@@ -72,12 +69,9 @@ class current_folder_scope {
   fs::path previous_;
 };
 
-// Number of descriptors the process has open: shows files left open or
-// closed behind the services' backs.
-inline int open_descriptors() {
-  int count = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd")) ++count;
-  return count;
-}
+// Number of descriptors (on Windows: handles) the process has open: shows
+// files left open or closed behind the services' backs. Only differences
+// count, taken around a single-threaded step.
+int open_descriptors();
 
 }  // namespace service_test

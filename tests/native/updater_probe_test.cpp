@@ -1,7 +1,6 @@
 // The definitions version probe over real files: a product folder as the
 // current folder, and a "Temp" folder named by the environment.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -13,6 +12,7 @@
 #include "definitions_probe.h"
 #include "pack_writer.h"
 #include "settings.h"
+#include "test_environment.h"
 
 namespace fs = std::filesystem;
 
@@ -47,7 +47,7 @@ class DefinitionsProbe : public ::testing::Test {
     fs::remove_all(root_);
   }
 
-  static void set_temp(const std::string& value) { setenv("Temp", value.c_str(), 1); }
+  static void set_temp(const std::string& value) { test_environment::set("Temp", value); }
 
   // Writes "eas" with the given entries, each plain or compressed.
   static void write_eas(const std::vector<std::pair<std::string, bool>>& entries) {
@@ -173,7 +173,7 @@ TEST_F(DefinitionsProbe, TempThatNamesNoFolder) {
     EXPECT_EQ(definitions_date, "") << "Temp=" << temp;
     EXPECT_FALSE(fs::exists(root_ / "missing")) << "Temp=" << temp;
   }
-  unsetenv("Temp");
+  test_environment::remove("Temp");
   probe_definitions_version();
   EXPECT_EQ(definitions_version, "");
   EXPECT_FALSE(fs::exists(fs::path("/DEF000056")));

@@ -1,10 +1,10 @@
 """Crash handling of the 64-bit Windows build under Wine.
 
-fault_win_test.exe (tests/win) commits every resumable fault itself, in the
-main thread, a worker thread and two threads at once, and checks that the
-previous exception filter is back after the removal; this driver checks
-that it does so silently (no crash report, no file, no early end), that
-the faults which cannot be resumed end the process, and that the two
+The resumable faults are fault_thread_test's table, which ctest also runs
+as a Windows program (win64.fault_thread_test). Here fault_win_test.exe
+(tests/win) checks the process-wide filter's life cycle itself; this driver
+checks that it does so silently (no crash report, no file, no early end),
+that the faults which cannot be resumed end the process, and that the two
 programs leave the filter they found in place when they end.
 
 What a program does with the process-wide filter is read from Wine's relay
@@ -52,7 +52,7 @@ def files_in(folder):
     return sorted(p.relative_to(folder) for p in folder.rglob("*"))
 
 
-def test_faults_are_resumed_silently(quiet_crashes, fault_test, tmp_path):
+def test_filter_life_cycle(quiet_crashes, fault_test, tmp_path):
     wine = quiet_crashes
     exe = tmp_path / "fault_win_test.exe"
     exe.write_bytes(fault_test.read_bytes())

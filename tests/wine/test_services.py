@@ -1,8 +1,9 @@
 """The Windows backend of the shared services under Wine.
 
-services_win_test.exe (tests/win) checks files, sizes, scans, settings,
-numbered files, threads, the command line and message boxes itself; this
-driver prepares its folder with the stand-in under the names of the
+services_win_test.exe (tests/win) checks what only Windows has (drive
+names, sharing modes, hidden files, the command line, message boxes) itself;
+the portable tables run as Windows programs of their own (win64.* in ctest).
+This driver prepares its folder with the stand-in under the names of the
 programs that the system starts, and checks what the stand-in recorded
 about how run_program started it.
 """

@@ -6,7 +6,8 @@ A test module (one pytest process under ctest) gets a `WineSession`:
   once per build tree (``wineboot -i`` takes about ten seconds) under a file
   lock, so parallel ctest processes neither race nor share a wineserver (two
   modules sharing one would see each other's windows and foreground);
-- its own X display: an ``Xvfb`` that picks a free display number itself;
+- its own X display: an ``Xvfb`` that picks a free display number itself
+  (left out for programs that open no window);
 - helpers to run a Windows program (exit code and stdout), start one in the
   background and stop it by process id, take screenshots and drive the
   mouse and keyboard with ``xdotool``.
@@ -241,9 +242,12 @@ class RunResult:
 class WineSession:
     """A prefix and an X display of their own for one test module."""
 
-    def __init__(self, name: str = "wine", width: int = 1024, height: int = 768):
+    def __init__(self, name: str = "wine", width: int = 1024, height: int = 768,
+                 display: bool = True):
+        """display=False: no X display, for programs that open no window."""
         self.name = re.sub(r"[^A-Za-z0-9_.-]", "_", name)
         self.width, self.height = width, height
+        self.wants_display = display
         self.prefix: Optional[Path] = None
         self.xvfb: Optional[subprocess.Popen] = None
         self.display_number: Optional[int] = None
@@ -259,7 +263,8 @@ class WineSession:
         self.prefix = Path(tempfile.mkdtemp(prefix=f"{self.name}-pid{os.getpid()}-", dir=runs))
         os.rmdir(self.prefix)
         _copy_prefix(base, self.prefix)
-        self.xvfb, self.display_number = _free_display_xvfb(self.width, self.height)
+        if self.wants_display:
+            self.xvfb, self.display_number = _free_display_xvfb(self.width, self.height)
         return self
 
     def close(self) -> None:
