@@ -14,6 +14,10 @@ class platform_file {
     read_share_all,    // read; others may read and write (numbered files)
     create_truncate,   // create or empty for writing; others may read
     open_truncate,     // open an existing file for writing, truncated, attributes kept
+    create_program,    // as create_truncate, and startable: POSIX gives it the
+                       // execute bits a linker's output gets (0777 less the umask)
+    create_new,        // create a new file for writing; fails when anything,
+                       // a link included, is already at path (never followed)
   };
 
   platform_file() = default;
@@ -43,6 +47,10 @@ class platform_file {
   bool seek(std::int64_t offset);
 
   void close();
+
+  // Renames from over to (replacing a file there); false on an error, from
+  // then unchanged.
+  static bool replace(const std::string& from, const std::string& to);
 
  private:
   static constexpr std::intptr_t invalid = -1;  // INVALID_HANDLE_VALUE and a closed fd

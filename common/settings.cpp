@@ -13,7 +13,6 @@ namespace {
 // A settings file is a few lines (server replies, definitions information).
 // A larger one counts as a file whose text cannot be held in memory: not
 // loaded, so every read yields its default.
-constexpr std::int64_t max_settings_size = 64 * 1024 * 1024;
 
 struct reader_state {
   std::mutex lock;
@@ -86,7 +85,7 @@ int settings_open(const std::string& path) {
   platform_file file = platform_file::open(path, platform_file::mode::read_share_read);
   if (!file.valid()) return 0;
   const std::int64_t size = file.size();
-  if (size < 0 || size > max_settings_size) return 0;
+  if (size < 0 || size > settings_max_size) return 0;
 
   // Room for the whole file; fewer bytes may arrive if it shrank meanwhile.
   std::string text(static_cast<std::size_t>(size), '\0');

@@ -4,7 +4,12 @@
 // the file before the first group header ("[" in column one) is searched.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+// The largest settings file the reader loads, in bytes; a longer one fails to
+// open. Whatever is fetched to be read as settings is bounded by it too.
+constexpr std::int64_t settings_max_size = 64 * 1024 * 1024;
 
 // Closes any open settings file, then opens and loads path. Non-zero on
 // success, 0 when the file cannot be opened or loaded. The file stays open

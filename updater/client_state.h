@@ -8,7 +8,20 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <string>
+
+#include "settings.h"
+
+#ifndef OFFERED_PROGRAM_MAX_BYTES
+#define OFFERED_PROGRAM_MAX_BYTES 1073741824
+#endif
+
+// The largest download of each kind: a reply is read as settings, so the
+// settings reader's bound is its own; an offered program's bound is a build
+// option.
+constexpr std::int64_t reply_max_bytes = settings_max_size;
+constexpr std::int64_t program_max_bytes = OFFERED_PROGRAM_MAX_BYTES;
 
 // Written by the start-up (fixed values and the first program parameter).
 extern std::string module_check_url;  // "http://" host "/tessarin/version_module_update.php"

@@ -22,7 +22,7 @@ bool offer_download_running() {
 void download_and_hand_over() {
   if (download_running.exchange(1) != 0) return;
   disable_control(update_button, 1);
-  const int fetched = download_to_file(download_url, module_file);
+  const int fetched = download_to_file(download_url, module_file, program_max_bytes);
   animation_stop.store(1);
   if (fetched) {
     run_program(module_file);

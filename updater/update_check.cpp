@@ -66,13 +66,13 @@ update_reply read_update_reply() {
 // empty, trailing blank) is fetched and started in our place.
 void check_module() {
   const std::string request = module_check_request();
-  const int fetched = download_to_file(request, reply_file);
+  const int fetched = download_to_file(request, reply_file, reply_max_bytes);
   forget_cached_url(request);
   if (!fetched) return;
   const module_reply reply = read_module_reply();
   if (reply.version == module_version) return;
   show_status(7);
-  if (download_to_file(reply.url, module_file)) {
+  if (download_to_file(reply.url, module_file, program_max_bytes)) {
     run_program(module_file);
     end_client();
   }
@@ -80,7 +80,7 @@ void check_module() {
 
 void check_update() {
   show_status(8);
-  if (!download_to_file(update_check_request(), reply_file)) {
+  if (!download_to_file(update_check_request(), reply_file, reply_max_bytes)) {
     show_status(9);
     return;
   }

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "platform_file.h"
@@ -22,7 +23,11 @@ int open_mode(platform_file::mode how) {
     case platform_file::mode::read_share_all:
       return O_RDONLY;
     case platform_file::mode::create_truncate:
+    case platform_file::mode::create_program:
       return O_WRONLY | O_CREAT | O_TRUNC;
+    case platform_file::mode::create_new:
+      // A shared Temp lets others plant a link or a file under our name.
+      return O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW;
     case platform_file::mode::open_truncate:
       return O_WRONLY | O_TRUNC;
   }
@@ -35,7 +40,8 @@ platform_file platform_file::open(const std::string& path, mode how) {
   const std::string native = posix_path(path);
   int fd;
   do {
-    fd = ::open(native.c_str(), open_mode(how) | O_CLOEXEC, 0644);
+    fd = ::open(native.c_str(), open_mode(how) | O_CLOEXEC,
+                how == mode::create_program ? 0777 : 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return {};
   struct stat info;
@@ -80,6 +86,11 @@ std::int64_t platform_file::size() const {
 bool platform_file::seek(std::int64_t offset) {
   if (!valid() || offset < 0) return false;
   return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) == offset;
+}
+
+bool platform_file::replace(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  return ::rename(posix_path(from).c_str(), posix_path(to).c_str()) == 0;
 }
 
 void platform_file::close() {

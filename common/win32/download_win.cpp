@@ -1,137 +1,247 @@
-// Downloads on Windows through WinINet.
+// Connections for downloads on Windows.
 //
-// URLDownloadToFileA reports success for an HTTP error status and saves the
-// server's error page as the target; WinINet lets the status be read
-// (HttpQueryInfoA) before a single byte is kept.
+// http: a Winsock connection of our own, so the portable reader sees the
+// reply's raw bytes. WinINet cannot be trusted with them under Wine: it
+// takes a reply without a status line for HTTP 200, ends a cut chunked body
+// with success, follows redirects without limit and never fires its receive
+// timeout.
+// https: WinINet, for TLS, without its redirects or cache; it hands over the
+// body with its chunked framing already removed, so there the framing is
+// the platform's, the rest (status, length, redirects, bounds, the
+// watchdog) ours. Its blocking calls are broken from outside by closing the
+// handles.
+#include <winsock2.h>
+#include <ws2tcpip.h>
 #include <windows.h>
 #include <wininet.h>
 
 #include <atomic>
+#include <memory>
+#include <mutex>
 #include <string>
 
 #include "download.h"
-#include "download_parts.h"
+#include "download_transport.h"
 
 namespace {
 
-std::atomic<int> service_ended{0};
+constexpr long wait_slice_us = 100 * 1000;
 
-class internet_handle {
+std::once_flag winsock_once;
+bool winsock_ready = false;
+
+class socket_connection : public download_connection {
  public:
-  explicit internet_handle(HINTERNET handle) : handle_(handle) {}
-  ~internet_handle() {
-    if (handle_) InternetCloseHandle(handle_);
-  }
-  internet_handle(const internet_handle&) = delete;
-  internet_handle& operator=(const internet_handle&) = delete;
-  HINTERNET get() const { return handle_; }
+  socket_connection(SOCKET s, download_stop& stop) : socket_(s), stop_(stop) {}
+  ~socket_connection() override { closesocket(socket_); }
+  socket_connection(const socket_connection&) = delete;
+  socket_connection& operator=(const socket_connection&) = delete;
 
- private:
-  HINTERNET handle_;
-};
-
-class file_handle {
- public:
-  explicit file_handle(HANDLE handle) : handle_(handle) {}
-  ~file_handle() { close(); }
-  file_handle(const file_handle&) = delete;
-  file_handle& operator=(const file_handle&) = delete;
-  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return handle_; }
-  bool close() {
-    if (handle_ == INVALID_HANDLE_VALUE) return false;
-    BOOL closed = CloseHandle(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-    return closed != 0;
+  bool send_all(const std::string& bytes) override {
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+      if (!wait_for(false)) return false;
+      const int put = send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+      if (put == SOCKET_ERROR) {
+        if (WSAGetLastError() == WSAEWOULDBLOCK) continue;
+        return false;
+      }
+      sent += static_cast<std::size_t>(put);
+    }
+    return true;
   }
 
+  long receive(char* buffer, std::size_t size) override {
+    const int want = size > 0x10000 ? 0x10000 : static_cast<int>(size);
+    for (;;) {
+      if (!wait_for(true)) return -1;
+      const int got = recv(socket_, buffer, want, 0);
+      if (got >= 0) return got;
+      if (WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+    }
+  }
+
+  // Waits in slices until the socket is ready; false once stopped or on an
+  // error.
+  static bool wait_ready(SOCKET s, download_stop& stop, bool reading, bool connecting) {
+    for (;;) {
+      if (stop.stopped()) return false;
+      fd_set ready, failed;
+      FD_ZERO(&ready);
+      FD_ZERO(&failed);
+      FD_SET(s, &ready);
+      FD_SET(s, &failed);
+      timeval slice{0, wait_slice_us};
+      const int count = select(0, reading ? &ready : nullptr, reading ? nullptr : &ready,
+                               connecting ? &failed : nullptr, &slice);
+      if (count == SOCKET_ERROR) return false;
+      if (count == 0) continue;
+      if (connecting && FD_ISSET(s, &failed)) return false;
+      return true;
+    }
+  }
+
  private:
-  HANDLE handle_;
+  bool wait_for(bool reading) { return wait_ready(socket_, stop_, reading, false); }
+
+  SOCKET socket_;
+  download_stop& stop_;
 };
 
-bool http_scheme(const std::string& url) {
-  URL_COMPONENTSA parts{};
-  parts.dwStructSize = sizeof(parts);
-  parts.dwSchemeLength = 1;  // ask for the scheme only
-  if (!InternetCrackUrlA(url.c_str(), 0, 0, &parts)) return false;
-  return parts.nScheme == INTERNET_SCHEME_HTTP || parts.nScheme == INTERNET_SCHEME_HTTPS;
+std::unique_ptr<download_connection> socket_connect(const http_address& address,
+                                                    download_stop& stop) {
+  if (!winsock_ready) return nullptr;
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_protocol = IPPROTO_TCP;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) !=
+      0) {
+    return nullptr;
+  }
+  std::unique_ptr<download_connection> connection;
+  for (addrinfo* a = found; a && !connection && !stop.stopped(); a = a->ai_next) {
+    SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    if (s == INVALID_SOCKET) continue;
+    u_long non_blocking = 1;
+    bool ok = ioctlsocket(s, FIONBIO, &non_blocking) == 0;
+    if (ok && connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == SOCKET_ERROR) {
+      ok = WSAGetLastError() == WSAEWOULDBLOCK &&
+           socket_connection::wait_ready(s, stop, false, true);
+      int error = 0;
+      int length = sizeof(error);
+      ok = ok && getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+           error == 0;
+    }
+    if (ok) {
+      connection = std::make_unique<socket_connection>(s, stop);
+    } else {
+      closesocket(s);
+    }
+  }
+  freeaddrinfo(found);
+  return connection;
 }
 
-bool query_number(HINTERNET request, DWORD what, DWORD& value) {
-  DWORD size = sizeof(value);
-  return HttpQueryInfoA(request, what | HTTP_QUERY_FLAG_NUMBER, &value, &size, nullptr) != 0;
-}
+// ---- https through WinINet ------------------------------------------------------
 
-bool fetch(const std::string& url, HANDLE file) {
-  internet_handle session(
-      InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
-  if (!session.get()) return false;
-  DWORD connect_ms = 30000, receive_ms = 60000, send_ms = 30000;
-  InternetSetOptionA(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &connect_ms,
-                     sizeof(connect_ms));
-  InternetSetOptionA(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &receive_ms,
-                     sizeof(receive_ms));
-  InternetSetOptionA(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &send_ms, sizeof(send_ms));
+// Handles that the watchdog may close from its thread while a call waits on
+// them; whoever takes a handle first closes it.
+class shared_internet_handle {
+ public:
+  shared_internet_handle() = default;
+  ~shared_internet_handle() { close(); }
+  shared_internet_handle(const shared_internet_handle&) = delete;
+  shared_internet_handle& operator=(const shared_internet_handle&) = delete;
+  void reset(HINTERNET handle) { handle_.store(handle); }
+  HINTERNET get() const { return handle_.load(); }
+  void close() {
+    HINTERNET handle = handle_.exchange(nullptr);
+    if (handle) InternetCloseHandle(handle);
+  }
 
-  // Always ask the server: a cached reply would hide a new offer.
-  const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_UI |
-                      INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_PRAGMA_NOCACHE;
-  internet_handle request(InternetOpenUrlA(session.get(), url.c_str(), nullptr, 0, flags, 0));
-  if (!request.get()) return false;
+ private:
+  std::atomic<HINTERNET> handle_{nullptr};
+};
 
-  DWORD status = 0;
-  if (!query_number(request.get(), HTTP_QUERY_STATUS_CODE, status)) return false;
-  if (status < 200 || status > 299) return false;
-  DWORD expected = 0;
-  const bool has_length = query_number(request.get(), HTTP_QUERY_CONTENT_LENGTH, expected);
+class wininet_connection : public download_connection {
+ public:
+  wininet_connection(const http_address& address, download_stop& stop)
+      : address_(address), stop_(stop) {
+    stop_.set_breaker([this] {
+      request_.close();
+      connection_.close();
+      session_.close();
+    });
+  }
+  ~wininet_connection() override { stop_.clear_breaker(); }
+  wininet_connection(const wininet_connection&) = delete;
+  wininet_connection& operator=(const wininet_connection&) = delete;
 
-  char buffer[16 * 1024];
-  unsigned long long total = 0;
-  for (;;) {
-    if (service_ended.load()) return false;
+  bool open() {
+    session_.reset(InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    if (!session_.get() || stop_.stopped()) return false;
+    connection_.reset(InternetConnectA(session_.get(), address_.host.c_str(),
+                                       static_cast<INTERNET_PORT>(address_.port), nullptr, nullptr,
+                                       INTERNET_SERVICE_HTTP, 0, 0));
+    return connection_.get() && !stop_.stopped();
+  }
+
+  // The request is ours to send only as WinINet builds it: sent here, its
+  // text is not used.
+  bool send_all(const std::string&) override {
+    const DWORD flags = INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                        INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES |
+                        INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+    request_.reset(HttpOpenRequestA(connection_.get(), "GET", address_.target.c_str(), "HTTP/1.1",
+                                    nullptr, nullptr, flags, 0));
+    if (!request_.get() || stop_.stopped()) return false;
+    if (!HttpSendRequestA(request_.get(), nullptr, 0, nullptr, 0)) return false;
+    // The head as received, less the framing WinINet has already undone.
+    DWORD size = 0;
+    HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+    if (size == 0 || size > 256 * 1024) return false;
+    std::string raw(size, '\0');
+    if (!HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size, nullptr)) {
+      return false;
+    }
+    raw.resize(size);
+    std::size_t start = 0;
+    while (start < raw.size()) {
+      std::size_t end = raw.find("\r\n", start);
+      if (end == std::string::npos) end = raw.size();
+      const std::string line = raw.substr(start, end - start);
+      start = end + 2;
+      if (line.empty()) continue;
+      std::string name = line.substr(0, line.find(':'));
+      for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+      if (name == "transfer-encoding") continue;
+      pending_ += line + "\r\n";
+    }
+    pending_ += "\r\n";
+    return true;
+  }
+
+  long receive(char* buffer, std::size_t size) override {
+    if (stop_.stopped()) return -1;
+    if (!pending_.empty()) {
+      const std::size_t take = pending_.size() < size ? pending_.size() : size;
+      pending_.copy(buffer, take);
+      pending_.erase(0, take);
+      return static_cast<long>(take);
+    }
+    const DWORD want = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!InternetReadFile(request.get(), buffer, sizeof(buffer), &got)) return false;
-    if (got == 0) break;
-    DWORD written = 0;
-    if (!WriteFile(file, buffer, got, &written, nullptr) || written != got) return false;
-    total += got;
+    if (!InternetReadFile(request_.get(), buffer, want, &got) || stop_.stopped()) return -1;
+    return static_cast<long>(got);
   }
-  // A connection closed before the announced length is a reply cut short.
-  return !has_length || total == expected;
-}
+
+ private:
+  http_address address_;
+  download_stop& stop_;
+  shared_internet_handle session_, connection_, request_;
+  std::string pending_;
+};
 
 }  // namespace
 
-void download_service_start() {}
+void download_backend_start() {
+  std::call_once(winsock_once, [] {
+    WSADATA data;
+    winsock_ready = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  });
+}
 
-void download_service_end() {
-  service_ended.store(1);
-  end_part_files();
+std::unique_ptr<download_connection> download_connect(const http_address& address,
+                                                      download_stop& stop) {
+  if (stop.stopped()) return nullptr;
+  if (!address.secure) return socket_connect(address, stop);
+  auto connection = std::make_unique<wininet_connection>(address, stop);
+  if (!connection->open()) return nullptr;
+  return connection;
 }
 
 void forget_cached_url(const std::string& url) {
   DeleteUrlCacheEntryA(url.c_str());
-}
-
-int download_to_file(const std::string& url, const std::string& path) {
-  if (url.empty() || path.empty() || service_ended.load() || !http_scheme(url)) return 0;
-  const std::string temporary = path + ".part";
-  // Shared for deletion: the end of the service deletes the file while this
-  // thread may still be writing it.
-  HANDLE created = INVALID_HANDLE_VALUE;
-  if (!make_part_file(temporary, [&] {
-        created = CreateFileA(temporary.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                              nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return created != INVALID_HANDLE_VALUE;
-      })) {
-    return 0;
-  }
-  file_handle body(created);
-  bool ok = fetch(url, body.get());
-  ok = body.close() && ok;
-  ok = ok && !service_ended.load() &&
-       MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
-  if (!ok) DeleteFileA(temporary.c_str());
-  forget_part_file(temporary);
-  return ok ? 1 : 0;
 }

@@ -22,8 +22,13 @@ platform_file platform_file::open(const std::string& path, mode how) {
       share = FILE_SHARE_READ | FILE_SHARE_WRITE;
       break;
     case mode::create_truncate:
+    case mode::create_program:
       access = GENERIC_WRITE;
       disposition = CREATE_ALWAYS;
+      break;
+    case mode::create_new:
+      access = GENERIC_WRITE;
+      disposition = CREATE_NEW;
       break;
     case mode::open_truncate:
       access = GENERIC_WRITE;
@@ -76,4 +81,9 @@ void platform_file::close() {
     CloseHandle(as_handle(handle_));
     handle_ = invalid;
   }
+}
+
+bool platform_file::replace(const std::string& from, const std::string& to) {
+  if (from.empty() || to.empty()) return false;
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }

@@ -1,6 +1,7 @@
 // The download service over real HTTP on loopback: what counts as success,
 // and that no failure leaves an error page or a partial body as the target.
 #include "download.h"
+#include "settings.h"
 
 #include <gtest/gtest.h>
 
@@ -74,21 +75,21 @@ class DownloadTest : public ::testing::Test {
 };
 
 TEST_F(DownloadTest, WholeBodyOfASuccessfulReplyBecomesTheTarget) {
-  EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe"), 0);
+  EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.exe"), program_bytes());
-  EXPECT_NE(download_to_file(server.url("/reply?os=windows"), "vantrel.ini"), 0);
+  EXPECT_NE(download_to_file(server.url("/reply?os=windows"), "vantrel.ini", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.ini"), "update=y\r\nurl=x\r\n");
   EXPECT_EQ(files(), (std::vector<std::string>{"vantrel.exe", "vantrel.ini"}));
 }
 
 TEST_F(DownloadTest, EmptyBodyIsAnEmptyFile) {
-  EXPECT_NE(download_to_file(server.url("/empty"), "vantrel.ini"), 0);
+  EXPECT_NE(download_to_file(server.url("/empty"), "vantrel.ini", settings_max_size), 0);
   EXPECT_TRUE(fs::exists("vantrel.ini"));
   EXPECT_EQ(fs::file_size("vantrel.ini"), 0u);
 }
 
 TEST_F(DownloadTest, HugeReplyArrivesWhole) {
-  EXPECT_NE(download_to_file(server.url("/huge"), "vantrel.ini"), 0);
+  EXPECT_NE(download_to_file(server.url("/huge"), "vantrel.ini", settings_max_size), 0);
   EXPECT_EQ(fs::file_size("vantrel.ini"), 8000000u);
 }
 
@@ -110,39 +111,39 @@ TEST_F(DownloadTest, FailuresLeaveNoTargetAndNothingTemporary) {
       {"malformed", "http://"},
   };
   for (const auto& [label, url] : cases) {
-    EXPECT_EQ(download_to_file(url, "vantrel.exe"), 0) << label;
+    EXPECT_EQ(download_to_file(url, "vantrel.exe", settings_max_size), 0) << label;
     EXPECT_TRUE(files().empty()) << label;
   }
 }
 
 TEST_F(DownloadTest, FailureKeepsAnEarlierTargetAndSuccessReplacesIt) {
   write_file("vantrel.exe", "earlier program");
-  EXPECT_EQ(download_to_file(server.url("/missing"), "vantrel.exe"), 0);
+  EXPECT_EQ(download_to_file(server.url("/missing"), "vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.exe"), "earlier program");
-  EXPECT_EQ(download_to_file(server.url("/cut"), "vantrel.exe"), 0);
+  EXPECT_EQ(download_to_file(server.url("/cut"), "vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.exe"), "earlier program");
-  EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe"), 0);
+  EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.exe"), program_bytes());
   EXPECT_EQ(files(), std::vector<std::string>{"vantrel.exe"});
 }
 
 TEST_F(DownloadTest, TargetThatCannotBeWrittenFails) {
   fs::create_directory("vantrel.exe");  // a folder in the file's place
-  EXPECT_EQ(download_to_file(server.url("/ok"), "vantrel.exe"), 0);
+  EXPECT_EQ(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
   EXPECT_TRUE(fs::is_directory("vantrel.exe"));
   EXPECT_EQ(files(), std::vector<std::string>{"vantrel.exe"});
-  EXPECT_EQ(download_to_file(server.url("/ok"), "no\\such\\folder\\vantrel.exe"), 0);
+  EXPECT_EQ(download_to_file(server.url("/ok"), "no\\such\\folder\\vantrel.exe", settings_max_size), 0);
 }
 
 TEST_F(DownloadTest, BackslashPathsNameSubfolders) {
   fs::create_directories("sub/dir");
-  EXPECT_NE(download_to_file(server.url("/ok"), "sub\\dir\\vantrel.exe"), 0);
+  EXPECT_NE(download_to_file(server.url("/ok"), "sub\\dir\\vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("sub/dir/vantrel.exe"), program_bytes());
 }
 
 TEST_F(DownloadTest, QueryGoesOutAsWritten) {
-  EXPECT_NE(download_to_file(server.url("/reply?version=&os=windows"), "vantrel.ini"), 0);
-  EXPECT_NE(download_to_file(server.url("/reply?version=2024.05.01&os=windows"), "vantrel.ini"), 0);
+  EXPECT_NE(download_to_file(server.url("/reply?version=&os=windows"), "vantrel.ini", settings_max_size), 0);
+  EXPECT_NE(download_to_file(server.url("/reply?version=2024.05.01&os=windows"), "vantrel.ini", settings_max_size), 0);
   EXPECT_EQ(my_requests(), (std::vector<std::string>{"/reply?version=&os=windows",
                                                      "/reply?version=2024.05.01&os=windows"}));
 }
@@ -150,7 +151,7 @@ TEST_F(DownloadTest, QueryGoesOutAsWritten) {
 TEST_F(DownloadTest, ForgettingACachedUrlIsHarmless) {
   forget_cached_url(server.url("/ok"));
   forget_cached_url("");
-  EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe"), 0);
+  EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
 }
 
 }  // namespace

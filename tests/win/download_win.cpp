@@ -8,6 +8,7 @@
 #include <string>
 
 #include "download.h"
+#include "settings.h"
 #include "tools/json_text.h"
 
 namespace {
@@ -32,7 +33,7 @@ std::string contents(const char* path) {
 }
 
 void run(const std::string& name, const std::string& url, const char* target) {
-  const int result = download_to_file(url, target);
+  const int result = download_to_file(url, target, settings_max_size);
   const std::string part = std::string(target) + ".part";
   const long long size = size_of(target);
   std::printf(
