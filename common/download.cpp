@@ -136,7 +136,10 @@ outcome fetch_once(const http_address& address, platform_file& file, std::int64_
   http_reply_reader reader(max_bytes, body);
   char buffer[16 * 1024];
   http_reply_reader::verdict verdict = reader.state();
-  while (verdict == http_reply_reader::verdict::reading) {
+  // Read on past a complete body to the close that we asked for: a byte
+  // more than the reply declared fails it.
+  while (verdict == http_reply_reader::verdict::reading ||
+         verdict == http_reply_reader::verdict::complete) {
     const long got = connection->receive(buffer, sizeof buffer);
     if (got < 0 || stop.stopped()) return outcome::failed;
     if (got == 0) {

@@ -34,7 +34,8 @@ bool http_resolve_location(const http_address& base, const std::string& location
 std::string http_request(const http_address& address, const std::string& user_agent);
 
 // Reads one reply. Feed received bytes in order, then call end_of_stream()
-// when the connection closed. The verdict:
+// when the connection closed; feeding may go on after complete (a byte more
+// then fails the reply). The verdict:
 //   complete   a 200 reply whose body is whole: exactly Content-Length bytes
 //              (read as 64 bits), or chunked framing ended by its last chunk
 //              and trailer, or a body without either ended by the close;

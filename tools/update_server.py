@@ -6,7 +6,7 @@ replies offer, from a scenario file, on 127.0.0.1 only. Python's standard
 library only.
 
     update_server.py --port PORT --scenario FILE --log FILE
-                     [--port-file FILE] [--bind-wait SECONDS]
+                     [--port-file FILE] [--bind-wait SECONDS] [--hold SECONDS]
 
 --port 0 picks a free port. The port in use is printed as "port N" on the
 first line of standard output and, with --port-file, written to that file
@@ -54,6 +54,32 @@ Faults, per route:
                               the reply followed by filler lines up to N bytes
     "encoding": "utf-16" | "utf-8-sig"
                               the reply text in a wrong encoding
+  Faults of a hostile server or a broken proxy (the route's body or file is
+  the reply they garble):
+    "fault": "cut_close"      no length, half the body, close (no client can
+                              tell this one from a whole reply)
+    "fault": "chunked"        the body in chunks, correctly framed
+    "fault": "chunked_cut"    chunks, cut inside one, close
+    "fault": "chunked_bad"    a chunk size of "zz"
+    "fault": "length_4g"      a Content-Length of 2^32 + the body's length,
+                              the body, close
+    "fault": "too_long"       a Content-Length of half the body, the whole body
+    "fault": "no_status"      "500 Internal Server Error" and headers with no
+                              "HTTP/1.x" status line, then the body
+    "fault": "partial"        206 Partial Content with a Content-Range
+    "fault": "silent_head"    reads the request, never answers
+    "fault": "silent_body"    announces the length, sends half, then nothing
+    "fault": "drip", "interval": seconds
+                              announces the length, then one byte every
+                              interval (default 1) seconds
+    "fault": "redirects", "count": N
+                              N redirects (302, the same path with "hop=k"),
+                              then the reply
+    "fault": "redirect_loop"  a 302 to the same target, for ever
+    "fault": "endless"        200 without a length and filler for as long as
+                              the client reads
+  A silent or endless fault holds its connection until the client closes it
+  (or for --hold seconds at most).
 A path without a route gets 404.
 """
 
@@ -130,6 +156,11 @@ def encode(text: str, encoding: str | None) -> bytes:
                     for c in text)
 
 
+HOSTILE = {"cut_close", "chunked", "chunked_cut", "chunked_bad", "length_4g", "too_long",
+           "no_status", "partial", "silent_head", "silent_body", "drip", "redirects",
+           "redirect_loop", "endless"}
+
+
 class Handler(BaseHTTPRequestHandler):
     server_version = "UpdateServer/1.0"
     sys_version = ""
@@ -164,6 +195,102 @@ class Handler(BaseHTTPRequestHandler):
         # SO_LINGER with a zero timeout: close() sends RST instead of FIN.
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.close_connection = True
+
+    def _raw(self, data: bytes) -> bool:
+        try:
+            self.wfile.write(data)
+            self.wfile.flush()
+            return True
+        except OSError:
+            return False
+
+    def _hold(self) -> None:
+        """Sends nothing more until the client closes the connection."""
+        deadline = time.monotonic() + self.server.hold_seconds
+        self.connection.settimeout(0.5)
+        while time.monotonic() < deadline:
+            try:
+                if not self.connection.recv(4096):
+                    return
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+
+    def _head(self, status: str, headers: list[tuple[str, str]]) -> bytes:
+        lines = [status] + [f"{k}: {v}" for k, v in headers]
+        return ("\r\n".join(lines) + "\r\n\r\n").encode("latin-1")
+
+    def _hostile(self, fault: str, route: dict, body: bytes, content_type: str) -> None:
+        self.close_connection = True
+        plain = [("Content-Type", content_type), ("Connection", "close")]
+        if fault == "redirects" or fault == "redirect_loop":
+            path, _, query = self.path.partition("?")
+            hop = 0
+            for part in query.split("&"):
+                if part.startswith("hop="):
+                    hop = int(part[4:] or 0)
+            if fault == "redirect_loop" or hop < int(route.get("count", 1)):
+                location = self.path if fault == "redirect_loop" else f"{path}?hop={hop + 1}"
+                self._log(302)
+                self._raw(self._head("HTTP/1.1 302 Found",
+                                     [("Location", location), ("Content-Length", "0")] + plain))
+                return
+            self._log(200)
+            self._raw(self._head("HTTP/1.1 200 OK", [("Content-Length", str(len(body)))] + plain)
+                      + body)
+            return
+        if fault == "silent_head":
+            self._log(None)
+            self._hold()
+            return
+        if fault == "no_status":
+            self._log(None)
+            self._raw(self._head("500 Internal Server Error",
+                                 [("Content-Length", str(len(body)))] + plain) + body)
+            return
+        if fault == "partial":
+            self._log(206)
+            self._raw(self._head("HTTP/1.1 206 Partial Content", [
+                ("Content-Range", f"bytes 0-{len(body) - 1}/{len(body) * 2}"),
+                ("Content-Length", str(len(body)))] + plain) + body)
+            return
+        self._log(200)
+        ok = "HTTP/1.1 200 OK"
+        half = body[: len(body) // 2]
+        if fault == "cut_close":
+            self._raw(self._head(ok, plain) + half)
+        elif fault in ("chunked", "chunked_cut", "chunked_bad"):
+            chunks = [body[i:i + 1000] for i in range(0, len(body), 1000)]
+            framed = b"".join(b"%x\r\n" % len(c) + c + b"\r\n" for c in chunks) + b"0\r\n\r\n"
+            if fault == "chunked_cut":
+                framed = framed[: max(1, len(framed) // 2)]
+            elif fault == "chunked_bad":
+                framed = b"zz\r\n" + framed
+            self._raw(self._head(ok, [("Transfer-Encoding", "chunked")] + plain) + framed)
+        elif fault == "length_4g":
+            self._raw(self._head(ok, [("Content-Length", str(2**32 + len(body)))] + plain) + body)
+        elif fault == "too_long":
+            self._raw(self._head(ok, [("Content-Length", str(len(body) // 2))] + plain) + body)
+        elif fault == "silent_body":
+            if self._raw(self._head(ok, [("Content-Length", str(len(body)))] + plain) + half):
+                self._hold()
+        elif fault == "drip":
+            interval = float(route.get("interval", 1))
+            if not self._raw(self._head(ok, [("Content-Length", str(len(body)))] + plain)):
+                return
+            deadline = time.monotonic() + self.server.hold_seconds
+            for i in range(len(body)):
+                if time.monotonic() > deadline or not self._raw(body[i:i + 1]):
+                    return
+                time.sleep(interval)
+        elif fault == "endless":
+            if not self._raw(self._head(ok, plain) + body):
+                return
+            filler = b"; filler line of the endless reply\r\n" * 2048
+            deadline = time.monotonic() + self.server.hold_seconds
+            while time.monotonic() < deadline and self._raw(filler):
+                pass
 
     def do_HEAD(self) -> None:
         self.do_GET()
@@ -204,6 +331,9 @@ class Handler(BaseHTTPRequestHandler):
         else:
             body = encode(reply_text(route, self.server.server_port), route.get("encoding"))
             content_type = route.get("content_type", "text/plain")
+        if fault in HOSTILE:
+            self._hostile(fault, route, body, content_type)
+            return
         self._log(200)
         if fault == "cut":
             self.send_response(200)
@@ -253,12 +383,15 @@ def main(argv: list[str] | None = None) -> int:
     parser.add_argument("--port-file", type=Path, help="file that receives the port")
     parser.add_argument("--bind-wait", type=float, default=60.0,
                         help="seconds to wait for a fixed port that is taken")
+    parser.add_argument("--hold", type=float, default=600.0,
+                        help="longest a silent or endless fault holds its connection")
     args = parser.parse_args(argv)
 
     ThreadingHTTPServer.daemon_threads = True
     server = bind_server(args.port, args.bind_wait)
     server.scenario = Scenario(args.scenario.resolve() if args.scenario else None)
     server.request_log = RequestLog(args.log)
+    server.hold_seconds = args.hold
     port = server.server_port
     if args.port_file:
         partial = args.port_file.with_name(args.port_file.name + ".partial")

@@ -30,6 +30,21 @@ class DownloadTest : public ::testing::Test {
         {"/reset", fault_route("\"fault\": \"reset\"")},
         {"/silent", fault_route("\"fault\": \"silent\"")},
         {"/huge", body_route("update=n\r\n", "\"fault\": \"huge\", \"bytes\": 8000000")},
+        {"/hostile/cut_close", hostile("cut_close")},
+        {"/hostile/chunked", hostile("chunked")},
+        {"/hostile/chunked_cut", hostile("chunked_cut")},
+        {"/hostile/chunked_bad", hostile("chunked_bad")},
+        {"/hostile/length_4g", hostile("length_4g")},
+        {"/hostile/too_long", hostile("too_long")},
+        {"/hostile/no_status", hostile("no_status")},
+        {"/hostile/partial", hostile("partial")},
+        {"/hostile/silent_head", hostile("silent_head")},
+        {"/hostile/silent_body", hostile("silent_body")},
+        {"/hostile/drip", hostile("drip", "\"interval\": 1")},
+        {"/hostile/redirects5", hostile("redirects", "\"count\": 5")},
+        {"/hostile/redirects6", hostile("redirects", "\"count\": 6")},
+        {"/hostile/redirect_loop", hostile("redirect_loop")},
+        {"/hostile/endless", hostile("endless")},
     }));
   }
   static void TearDownTestSuite() {
@@ -53,6 +68,11 @@ class DownloadTest : public ::testing::Test {
     }
     std::sort(names.begin(), names.end());
     return names;
+  }
+
+  static std::string hostile(const std::string& fault, const std::string& extra = {}) {
+    return body_route(program_bytes(),
+                      "\"fault\": " + json_text(fault) + (extra.empty() ? "" : ", " + extra));
   }
 
   static std::string program_bytes() {
@@ -152,6 +172,53 @@ TEST_F(DownloadTest, ForgettingACachedUrlIsHarmless) {
   forget_cached_url(server.url("/ok"));
   forget_cached_url("");
   EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
+}
+
+// A hostile server or a broken proxy: every reply that is not a whole 200
+// fails, whatever the framing, and nothing is left behind. The stall cases
+// end on the watchdog's short deadline of the test build.
+TEST_F(DownloadTest, HostileRepliesFailAndLeaveNothing) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"chunked, cut inside a chunk", "/hostile/chunked_cut"},
+      {"chunk size zz", "/hostile/chunked_bad"},
+      {"length above 4 GiB", "/hostile/length_4g"},
+      {"more than the length", "/hostile/too_long"},
+      {"no status line", "/hostile/no_status"},
+      {"206 partial", "/hostile/partial"},
+      {"six redirects", "/hostile/redirects6"},
+      {"redirect loop", "/hostile/redirect_loop"},
+      {"endless body", "/hostile/endless"},
+      {"silence before the headers", "/hostile/silent_head"},
+      {"silence in the body", "/hostile/silent_body"},
+      {"one byte a second", "/hostile/drip"},
+  };
+  for (const auto& [label, path] : cases) {
+    EXPECT_EQ(download_to_file(server.url(path), "vantrel.exe", 1024 * 1024), 0) << label;
+    EXPECT_TRUE(files().empty()) << label;
+  }
+  // Our own redirects stop at the sixth: the loop made 6 requests, not more.
+  const auto requests = my_requests();
+  EXPECT_EQ(std::count(requests.begin(), requests.end(), "/hostile/redirect_loop"), 6);
+}
+
+TEST_F(DownloadTest, WholeRepliesInOtherFramingsArrive) {
+  EXPECT_NE(download_to_file(server.url("/hostile/chunked"), "vantrel.exe", 1024 * 1024), 0);
+  EXPECT_EQ(read_file("vantrel.exe"), program_bytes());
+  EXPECT_NE(download_to_file(server.url("/hostile/redirects5"), "five.exe", 1024 * 1024), 0);
+  EXPECT_EQ(read_file("five.exe"), program_bytes());
+  EXPECT_EQ(my_requests().size(), 7u);  // one, and five redirects
+  // A cut reply without a length cannot be told from a whole one; only a
+  // check of the content can.
+  EXPECT_NE(download_to_file(server.url("/hostile/cut_close"), "half.exe", 1024 * 1024), 0);
+  EXPECT_EQ(read_file("half.exe"), program_bytes().substr(0, program_bytes().size() / 2));
+}
+
+TEST_F(DownloadTest, BoundIsTheLargestBodyAccepted) {
+  const std::int64_t size = static_cast<std::int64_t>(program_bytes().size());
+  EXPECT_NE(download_to_file(server.url("/ok"), "exact.exe", size), 0);
+  EXPECT_EQ(download_to_file(server.url("/ok"), "over.exe", size - 1), 0);
+  EXPECT_EQ(download_to_file(server.url("/hostile/chunked"), "over.exe", size - 1), 0);
+  EXPECT_EQ(files(), std::vector<std::string>{"exact.exe"});
 }
 
 }  // namespace
