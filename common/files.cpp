@@ -105,6 +105,12 @@ int file_create(int number, const std::string& path) {
   return enter(number, std::move(file));
 }
 
+int file_create_private(int number, const std::string& path) {
+  platform_file file;
+  if (number >= -1) file = platform_file::open(path, platform_file::mode::create_private);
+  return enter(number, std::move(file));
+}
+
 void file_close(int number) {
   file_table& t = table();
   std::lock_guard<std::mutex> guard(t.lock);

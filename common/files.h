@@ -16,6 +16,12 @@ int file_open_read(int number, const std::string& path);
 // file for writing and truncates it. Results as file_open_read.
 int file_create(int number, const std::string& path);
 
+// Creates path for writing as a file that only we write, in a folder that
+// others may share (Temp): as file_create on Windows, whose Temp is per
+// user; on POSIX only as a new file, so a link or a file planted at path is
+// never written through (it fails instead). Results as file_open_read.
+int file_create_private(int number, const std::string& path);
+
 // Closes the file under number; nothing open there is ignored.
 void file_close(int number);
 

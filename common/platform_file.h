@@ -16,8 +16,11 @@ class platform_file {
     open_truncate,     // open an existing file for writing, truncated, attributes kept
     create_program,    // as create_truncate, and startable: POSIX gives it the
                        // execute bits a linker's output gets (0777 less the umask)
-    create_new,        // create a new file for writing; fails when anything,
-                       // a link included, is already at path (never followed)
+    create_private,    // create a file for writing that only we write, in a
+                       // folder others may share: POSIX creates it new (fails
+                       // when anything, a link included, is at path; a link
+                       // is never followed), owner-only; Windows, whose Temp
+                       // is per user, as create_truncate
   };
 
   platform_file() = default;

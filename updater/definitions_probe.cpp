@@ -25,11 +25,12 @@ int probe_definitions_version() {
   const std::string copy = temp + "\\DEF000056";
 
   // Only the first entry is read; nothing (a missing or malformed entry)
-  // gives an empty copy.
-  const std::uint8_t* entry = pack_next_entry();
+  // gives an empty copy. An entry the settings reader would refuse anyway
+  // is not even decoded: a few bytes may declare gigabytes.
+  const std::uint8_t* entry = pack_next_entry(settings_max_size);
   const std::int64_t size = pack_entry_size();
 
-  const bool created = file_create(1, copy) != 0;
+  const bool created = file_create_private(1, copy) != 0;
   bool written = created;
   if (created) {
     if (entry != nullptr && size > 0) {

@@ -373,7 +373,7 @@ int pack_open(const std::string& path) {
   return reader.file.valid() ? 1 : 0;
 }
 
-const std::uint8_t* pack_next_entry() {
+const std::uint8_t* pack_next_entry(std::int64_t max_size) {
   reader.data.reset();
   reader.size = -1;
   if (!reader.file.valid()) return nullptr;
@@ -388,6 +388,13 @@ const std::uint8_t* pack_next_entry() {
   const std::int64_t file_size = reader.file.size();
   if (file_size < 0 || packed > file_size - reader.position) {
     if (file_size >= 0 && reader.file.seek(file_size)) reader.position = file_size;
+    return nullptr;
+  }
+
+  // An entry larger than the caller can use costs nothing: neither its
+  // memory nor its decoding, whatever it declares.
+  if (unpacked > max_size) {
+    if (reader.file.seek(reader.position + packed)) reader.position += packed;
     return nullptr;
   }
 

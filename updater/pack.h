@@ -18,7 +18,8 @@
 //   pack_open(path)    closes what was open, then opens path for reading
 //                      (others may read it, not write it).
 //                      1 when opened, 0 otherwise.
-//   pack_next_entry()  reads the entry at the file position and returns its
+//   pack_next_entry(max_size)
+//                      reads the entry at the file position and returns its
 //                      U bytes, owned by the reader and valid until the next
 //                      pack_next_entry or pack_close. An empty entry gives a
 //                      valid pointer and the size 0.
@@ -26,6 +27,15 @@
 //                        - no pack file is open,
 //                        - the 8-byte entry header cannot be read in full
 //                          (after the last entry, or a file cut inside it),
+//                        - U is above max_size: the caller's bound, checked
+//                          from the 8-byte header alone, before any memory
+//                          is reserved or a bit decoded, so a few bytes
+//                          declaring 4 GiB cost nothing. Without a bound
+//                          (the default) U may be up to 4 GiB - 1, and
+//                          the reader reserves U bytes (plus the payload,
+//                          itself bounded by the file's size) and decodes
+//                          up to U bytes: a caller that cannot afford that
+//                          passes the most it can use,
 //                        - the memory for the data cannot be had,
 //                        - the entry is malformed: its payload is cut short
 //                          by the end of the file, or its compressed block
@@ -49,7 +59,8 @@
 #include <string>
 
 int pack_open(const std::string& path);
-const std::uint8_t* pack_next_entry();
+constexpr std::int64_t pack_no_bound = INT64_MAX;
+const std::uint8_t* pack_next_entry(std::int64_t max_size = pack_no_bound);
 std::int64_t pack_entry_size();
 void pack_close();
 

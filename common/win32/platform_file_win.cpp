@@ -23,12 +23,9 @@ platform_file platform_file::open(const std::string& path, mode how) {
       break;
     case mode::create_truncate:
     case mode::create_program:
+    case mode::create_private:
       access = GENERIC_WRITE;
       disposition = CREATE_ALWAYS;
-      break;
-    case mode::create_new:
-      access = GENERIC_WRITE;
-      disposition = CREATE_NEW;
       break;
     case mode::open_truncate:
       access = GENERIC_WRITE;

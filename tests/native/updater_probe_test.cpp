@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bomb_pack.h"
 #include "client_state.h"
 #include "definitions_probe.h"
 #include "pack_writer.h"
@@ -205,6 +206,19 @@ TEST_F(DefinitionsProbe, LeavesTheSettingsReaderClosed) {
   write_eas({{info, true}});
   probe_definitions_version();
   EXPECT_EQ(settings_read("date", "closed"), "closed");
+}
+
+// A few bytes that declare 4 GiB (tests/fixtures/pack/bomb.eas): refused
+// from the entry's header, so the values stay empty and nothing reaches
+// Temp. (The memory it costs is measured in updater_probe_posix_test.)
+TEST_F(DefinitionsProbe, EntryDeclaringGigabytesIsRefused) {
+  const std::string bomb = bomb_pack();
+  ASSERT_EQ(bomb.size(), 66u);
+  write_file(root_ / "product" / "eas", bomb);
+  probe_definitions_version();
+  EXPECT_EQ(definitions_version, "");
+  EXPECT_EQ(definitions_date, "");
+  EXPECT_TRUE(fs::is_empty(root_ / "temp"));
 }
 
 }  // namespace
