@@ -364,8 +364,7 @@ http_reply_reader::verdict http_reply_reader::feed(const char* data, std::size_t
         break;
       }
       case phase::chunk_data: {
-        const std::size_t take =
-            chunk_left_ < size ? static_cast<std::size_t>(chunk_left_) : size;
+        const std::size_t take = chunk_left_ < size ? static_cast<std::size_t>(chunk_left_) : size;
         if (!deliver(data, take)) return fail();
         data += take;
         size -= take;

@@ -79,8 +79,17 @@ class http_reply_reader {
   std::int64_t body_received() const { return body_received_; }
 
  private:
-  enum class phase { status_line, headers, body_length, body_close, chunk_size, chunk_data,
-                     chunk_data_end, trailer, done };
+  enum class phase {
+    status_line,
+    headers,
+    body_length,
+    body_close,
+    chunk_size,
+    chunk_data,
+    chunk_data_end,
+    trailer,
+    done
+  };
 
   verdict fail() { return verdict_ = verdict::failed; }
   bool line_complete(const char*& data, std::size_t& size, std::string& line);

@@ -10,17 +10,17 @@
 class platform_file {
  public:
   enum class mode {
-    read_share_read,   // read; others may read but not write (settings)
-    read_share_all,    // read; others may read and write (numbered files)
-    create_truncate,   // create or empty for writing; others may read
-    open_truncate,     // open an existing file for writing, truncated, attributes kept
-    create_program,    // as create_truncate, and startable: POSIX gives it the
-                       // execute bits a linker's output gets (0777 less the umask)
-    create_private,    // create a file for writing that only we write, in a
-                       // folder others may share: POSIX creates it new (fails
-                       // when anything, a link included, is at path; a link
-                       // is never followed), owner-only; Windows, whose Temp
-                       // is per user, as create_truncate
+    read_share_read,  // read; others may read but not write (settings)
+    read_share_all,   // read; others may read and write (numbered files)
+    create_truncate,  // create or empty for writing; others may read
+    open_truncate,    // open an existing file for writing, truncated, attributes kept
+    create_program,   // as create_truncate, and startable: POSIX gives it the
+                      // execute bits a linker's output gets (0777 less the umask)
+    create_private,   // create a file for writing that only we write, in a
+                      // folder others may share: POSIX creates it new (fails
+                      // when anything, a link included, is at path; a link
+                      // is never followed), owner-only; Windows, whose Temp
+                      // is per user, as create_truncate
   };
 
   platform_file() = default;

@@ -87,12 +87,12 @@ std::unique_ptr<download_connection> download_connect(const http_address& addres
   auto connection = std::make_unique<curl_connection>(handle, stop);
   // Only the connection (and TLS) is libcurl's; the request and the reply
   // are ours, so redirects, framing and bounds follow the portable rules.
-  const std::string origin = std::string(address.secure ? "https://" : "http://") +
-                             address.host_header() + "/";
+  const std::string origin =
+      std::string(address.secure ? "https://" : "http://") + address.host_header() + "/";
   curl_easy_setopt(handle, CURLOPT_URL, origin.c_str());
   curl_easy_setopt(handle, CURLOPT_CONNECT_ONLY, 1L);
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(handle, CURLOPT_PROXY, "");  // a proxy would need its own protocol
+  curl_easy_setopt(handle, CURLOPT_PROXY, "");     // a proxy would need its own protocol
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);  // worker threads; no SIGALRM
   curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS,
                    static_cast<long>(download_stall_seconds()) * 1000L);

@@ -41,7 +41,9 @@ platform_file platform_file::open(const std::string& path, mode how) {
   int fd;
   do {
     fd = ::open(native.c_str(), open_mode(how) | O_CLOEXEC,
-                how == mode::create_program ? 0777 : how == mode::create_private ? 0600 : 0644);
+                how == mode::create_program   ? 0777
+                : how == mode::create_private ? 0600
+                                              : 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return {};
   struct stat info;

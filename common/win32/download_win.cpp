@@ -10,10 +10,10 @@
 // the platform's, the rest (status, length, redirects, bounds, the
 // watchdog) ours. Its blocking calls are broken from outside by closing the
 // handles.
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <windows.h>
 #include <wininet.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <atomic>
 #include <memory>
@@ -111,7 +111,8 @@ std::unique_ptr<download_connection> socket_connect(const http_address& address,
            socket_connection::wait_ready(s, stop, false, true);
       int error = 0;
       int length = sizeof(error);
-      ok = ok && getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+      ok = ok &&
+           getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
            error == 0;
     }
     if (ok) {
@@ -160,7 +161,8 @@ class wininet_connection : public download_connection {
   wininet_connection& operator=(const wininet_connection&) = delete;
 
   bool open() {
-    session_.reset(InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+    session_.reset(
+        InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session_.get() || stop_.stopped()) return false;
     connection_.reset(InternetConnectA(session_.get(), address_.host.c_str(),
                                        static_cast<INTERNET_PORT>(address_.port), nullptr, nullptr,

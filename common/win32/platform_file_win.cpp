@@ -7,7 +7,9 @@
 #include "platform_file.h"
 
 namespace {
-HANDLE as_handle(std::intptr_t value) { return reinterpret_cast<HANDLE>(value); }
+HANDLE as_handle(std::intptr_t value) {
+  return reinterpret_cast<HANDLE>(value);
+}
 }  // namespace
 
 platform_file platform_file::open(const std::string& path, mode how) {
@@ -32,8 +34,8 @@ platform_file platform_file::open(const std::string& path, mode how) {
       disposition = TRUNCATE_EXISTING;
       break;
   }
-  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE h = CreateFileA(path.c_str(), access, share, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
+                         nullptr);
   if (h == INVALID_HANDLE_VALUE) return {};
   return platform_file(reinterpret_cast<std::intptr_t>(h));
 }

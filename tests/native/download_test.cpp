@@ -152,7 +152,8 @@ TEST_F(DownloadTest, TargetThatCannotBeWrittenFails) {
   EXPECT_EQ(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
   EXPECT_TRUE(fs::is_directory("vantrel.exe"));
   EXPECT_EQ(files(), std::vector<std::string>{"vantrel.exe"});
-  EXPECT_EQ(download_to_file(server.url("/ok"), "no\\such\\folder\\vantrel.exe", settings_max_size), 0);
+  EXPECT_EQ(download_to_file(server.url("/ok"), "no\\such\\folder\\vantrel.exe", settings_max_size),
+            0);
 }
 
 TEST_F(DownloadTest, BackslashPathsNameSubfolders) {
@@ -162,8 +163,12 @@ TEST_F(DownloadTest, BackslashPathsNameSubfolders) {
 }
 
 TEST_F(DownloadTest, QueryGoesOutAsWritten) {
-  EXPECT_NE(download_to_file(server.url("/reply?version=&os=windows"), "vantrel.ini", settings_max_size), 0);
-  EXPECT_NE(download_to_file(server.url("/reply?version=2024.05.01&os=windows"), "vantrel.ini", settings_max_size), 0);
+  EXPECT_NE(
+      download_to_file(server.url("/reply?version=&os=windows"), "vantrel.ini", settings_max_size),
+      0);
+  EXPECT_NE(download_to_file(server.url("/reply?version=2024.05.01&os=windows"), "vantrel.ini",
+                             settings_max_size),
+            0);
   EXPECT_EQ(my_requests(), (std::vector<std::string>{"/reply?version=&os=windows",
                                                      "/reply?version=2024.05.01&os=windows"}));
 }

@@ -68,16 +68,16 @@ std::vector<reply_case> reply_cases() {
        verdict::complete, "x"},
       {"302 with location", "HTTP/1.1 302 Found\r\nLocation: /x\r\nContent-Length: 3\r\n\r\nabc",
        verdict::redirect, ""},
-      {"308 with location", "HTTP/1.1 308 Moved\r\nLocation: http://h/x\r\n\r\n",
-       verdict::redirect, ""},
+      {"308 with location", "HTTP/1.1 308 Moved\r\nLocation: http://h/x\r\n\r\n", verdict::redirect,
+       ""},
   };
 }
 
 std::vector<reply_case> failing_cases() {
   return {
       {"nothing", "", verdict::failed, ""},
-      {"no status line", "500 Internal Server Error\r\nContent-Length: 2\r\n\r\nMZ", verdict::failed,
-       ""},
+      {"no status line", "500 Internal Server Error\r\nContent-Length: 2\r\n\r\nMZ",
+       verdict::failed, ""},
       {"HTTP/0.9 body", "MZ\x90\x00", verdict::failed, ""},
       {"HTTP/2 status line", "HTTP/2 200\r\n\r\n", verdict::failed, ""},
       {"status of two digits", "HTTP/1.1 20 OK\r\n\r\n", verdict::failed, ""},
@@ -95,8 +95,7 @@ std::vector<reply_case> failing_cases() {
        verdict::failed, ""},
       {"negative length", ok + "Content-Length: -1\r\n\r\nx", verdict::failed, ""},
       {"length with a sign", ok + "Content-Length: +1\r\n\r\nx", verdict::failed, ""},
-      {"two lengths", ok + "Content-Length: 1\r\nContent-Length: 2\r\n\r\nxy", verdict::failed,
-       ""},
+      {"two lengths", ok + "Content-Length: 1\r\nContent-Length: 2\r\n\r\nxy", verdict::failed, ""},
       {"length and chunked", ok + "Content-Length: 2\r\nTransfer-Encoding: chunked\r\n\r\n",
        verdict::failed, ""},
       {"gzip coding", ok + "Transfer-Encoding: gzip, chunked\r\n\r\n0\r\n\r\n", verdict::failed,
@@ -108,14 +107,13 @@ std::vector<reply_case> failing_cases() {
        "hi"},
       {"chunk longer than its size", ok + "Transfer-Encoding: chunked\r\n\r\n1\r\nhi\r\n0\r\n\r\n",
        verdict::failed, "h"},
-      {"chunk size overflow",
-       ok + "Transfer-Encoding: chunked\r\n\r\n10000000000000000\r\nx", verdict::failed, ""},
+      {"chunk size overflow", ok + "Transfer-Encoding: chunked\r\n\r\n10000000000000000\r\nx",
+       verdict::failed, ""},
       {"bytes after the last chunk",
        ok + "Transfer-Encoding: chunked\r\n\r\n0\r\n\r\nHTTP/1.1 200 OK\r\n", verdict::failed, ""},
       {"folded header", ok + "X: a\r\n b\r\nContent-Length: 0\r\n\r\n", verdict::failed, ""},
       {"header without colon", ok + "nonsense\r\n\r\n", verdict::failed, ""},
-      {"head over 64 KiB", ok + "X: " + std::string(70000, 'a') + "\r\n\r\n", verdict::failed,
-       ""},
+      {"head over 64 KiB", ok + "X: " + std::string(70000, 'a') + "\r\n\r\n", verdict::failed, ""},
   };
 }
 
@@ -191,10 +189,20 @@ TEST(HttpAddress, ParsesHttpAndHttpsOnly) {
     EXPECT_EQ(a.port, g.port) << g.url;
     EXPECT_EQ(a.target, g.target) << g.url;
   }
-  const char* bad[] = {"",          "ftp://h/x",        "file:///etc/passwd", "http://",
-                       "http://:80/", "http://h:0/",      "http://h:65536/",    "http://h:/",
-                       "http://u@h/", "http://h/a b",     "http://h/a\r\nX: y", "127.0.0.1/ok",
-                       "http://[::1/", "http://h:80x/"};
+  const char* bad[] = {"",
+                       "ftp://h/x",
+                       "file:///etc/passwd",
+                       "http://",
+                       "http://:80/",
+                       "http://h:0/",
+                       "http://h:65536/",
+                       "http://h:/",
+                       "http://u@h/",
+                       "http://h/a b",
+                       "http://h/a\r\nX: y",
+                       "127.0.0.1/ok",
+                       "http://[::1/",
+                       "http://h:80x/"};
   for (const char* url : bad) {
     http_address a;
     EXPECT_FALSE(http_address::parse(url, a)) << url;
