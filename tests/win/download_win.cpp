@@ -1,10 +1,12 @@
 // Under Wine: the Windows download service against the local update server.
-//   download_win BASE_URL REFUSED_BASE_URL
+//   download_win BASE_URL REFUSED_BASE_URL [SIZE_OF_OK]
 // Runs in its current folder and prints one JSON line per case: the result
 // of download_to_file, and what is left under the target and beside it.
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "download.h"
@@ -32,8 +34,9 @@ std::string contents(const char* path) {
   return text;
 }
 
-void run(const std::string& name, const std::string& url, const char* target) {
-  const int result = download_to_file(url, target, settings_max_size);
+void run(const std::string& name, const std::string& url, const char* target,
+         std::int64_t bound = settings_max_size) {
+  const int result = download_to_file(url, target, bound);
   const std::string part = std::string(target) + ".part";
   const long long size = size_of(target);
   std::printf(
@@ -52,6 +55,7 @@ int main(int argc, char** argv) {
   }
   const std::string base = argv[1];
   const std::string refused = argv[2];
+  const std::int64_t ok_size = argc > 3 ? std::atoll(argv[3]) : 0;
   download_service_start();
   run("ok", base + "/ok", "vantrel.exe");
   run("404 keeps the earlier file", base + "/missing", "vantrel.exe");
@@ -69,6 +73,17 @@ int main(int argc, char** argv) {
   run("ftp scheme", "ftp://127.0.0.1/ok", "ftp.exe");
   run("huge", base + "/huge", "vantrel.ini");
   run("query as written", base + "/reply?version=&os=windows", "reply.ini");
+  // A hostile server or a broken proxy (tools/update_server.py's faults on
+  // /hostile/<fault>); bounded at 1 MiB, which the endless body passes.
+  const char* hostile[] = {"chunked",   "chunked_cut", "chunked_bad", "length_4g",   "too_long",
+                           "no_status", "partial",     "silent_head", "silent_body", "drip",
+                           "redirects5", "redirects6", "redirect_loop", "endless", "cut_close"};
+  for (const char* fault : hostile) {
+    run(std::string("hostile ") + fault, base + "/hostile/" + fault,
+        (std::string(fault) + ".exe").c_str(), 1024 * 1024);
+  }
+  run("bound: exactly the body", base + "/ok", "exact.exe", ok_size);
+  run("bound: one byte short", base + "/ok", "short.exe", ok_size - 1);
   CreateDirectoryA("folder.exe", nullptr);
   run("target is a folder", base + "/ok", "folder.exe");
   forget_cached_url(base + "/ok");

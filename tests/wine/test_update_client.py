@@ -326,6 +326,26 @@ class Client:
         return self.starts()
 
 
+# Faults of a hostile server or a broken proxy (tools/update_server.py).
+HOSTILE_DOWNLOADS = {
+    "chunked": {"fault": "chunked"},
+    "chunked_cut": {"fault": "chunked_cut"},
+    "chunked_bad": {"fault": "chunked_bad"},
+    "length_4g": {"fault": "length_4g"},
+    "too_long": {"fault": "too_long"},
+    "no_status": {"fault": "no_status"},
+    "partial": {"fault": "partial"},
+    "silent_head": {"fault": "silent_head"},
+    "silent_body": {"fault": "silent_body"},
+    "drip": {"fault": "drip", "interval": 1},
+    "redirects5": {"fault": "redirects", "count": 5},
+    "redirects6": {"fault": "redirects", "count": 6},
+    "redirect_loop": {"fault": "redirect_loop"},
+    "endless": {"fault": "endless"},
+    "cut_close": {"fault": "cut_close"},
+}
+
+
 def module_request():
     return MODULE + "?os=windows"
 
@@ -820,13 +840,15 @@ def test_windows_download_fails_on_http_errors_and_leaves_no_partial_file(wine, 
                   "/cut": {"body": "x" * 4000, "fault": "cut"}, "/reset": {"fault": "reset"},
                   "/silent": {"fault": "silent"},
                   "/huge": {"body": "update=n\r\n", "fault": "huge", "bytes": 6000000},
-                  "/reply": {"settings": [["update", "n"]]}})
+                  "/reply": {"settings": [["update", "n"]]},
+                  **{f"/hostile/{name}": dict(file=str(server.folder / "ok.bin"), **fault)
+                     for name, fault in HOSTILE_DOWNLOADS.items()}})
     server.start()
     try:
         with tempfile.TemporaryFile() as out:
             subprocess.run(wine.command(winerig.program("download_win"),
                                         [f"http://127.0.0.1:{server.port}",
-                                         f"http://127.0.0.1:{free_port()}"]),
+                                         f"http://127.0.0.1:{free_port()}", str(len(body))]),
                            cwd=workdir, env=wine.env(), stdout=out, stderr=subprocess.DEVNULL,
                            timeout=300, check=False)
             out.seek(0)
@@ -853,3 +875,22 @@ def test_windows_download_fails_on_http_errors_and_leaves_no_partial_file(wine, 
     assert results["target is a folder"]["target_size"] == -2
     assert not results["target is a folder"]["part_left"]
     assert "/reply?version=&os=windows" in server.requests()
+    # A hostile server: only whole 200 replies arrive, the rest fails and
+    # leaves nothing, whatever WinINet would have made of it.
+    for name in HOSTILE_DOWNLOADS:
+        r = results[f"hostile {name}"]
+        whole = name in ("chunked", "redirects5", "cut_close")
+        assert r["result"] == (1 if whole else 0), name
+        assert not r["part_left"], name
+        if name == "cut_close":
+            # No client can tell a cut reply without a length from a whole one.
+            assert r["target_size"] == len(body) // 2
+        elif whole:
+            assert (workdir / f"{name}.exe").read_bytes() == body, name
+        else:
+            assert r["target_size"] == -1, name
+    requests = server.requests()
+    assert requests.count("/hostile/redirect_loop") == 6, "five redirects followed, not more"
+    assert results["bound: exactly the body"]["result"] == 1
+    assert results["bound: one byte short"]["result"] == 0
+    assert results["bound: one byte short"]["target_size"] == -1
