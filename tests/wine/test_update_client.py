@@ -824,6 +824,95 @@ def test_closing_while_a_download_runs_ends_at_once(wine, offered, workdir, scre
     assert client.starts() == []
 
 
+# ---- a hostile server -----------------------------------------------------------------
+
+# Every fault that must end as a failed download (a cut reply without a
+# length is the one no client can tell from a whole one).
+FAILING_FAULTS = [name for name in HOSTILE_DOWNLOADS
+                  if name not in ("chunked", "redirects5", "cut_close")]
+
+
+def leftovers(folder: Path) -> list[str]:
+    return sorted(p.name for p in folder.iterdir() if p.name.lower().startswith("vantrel."))
+
+
+@pytest.mark.parametrize("fault", FAILING_FAULTS)
+def test_hostile_module_and_update_replies(wine, offered, workdir, screenshot, fault):
+    """The module reply is passed over in silence and the update check
+    follows; the update reply fails with entry 9 and the window stays in
+    auto mode. The stall faults end on the test build's short deadline."""
+    lay_out(workdir)
+    shutil.copy2(winerig.program("standin"), workdir / "module.exe")
+    garble = HOSTILE_DOWNLOADS[fault]
+    offered.offer({
+        MODULE: dict(body=f"version=1.01\r\nurl=http://{HOST}/files/module.exe\r\n", **garble),
+        UPDATE: dict(body=f"update=y\r\nurl=http://{HOST}/files/setup.exe\r\nversion=5.2\r\n",
+                     **garble),
+        "/files/module.exe": {"file": str(workdir / "module.exe")},
+        "/files/setup.exe": {"file": str(workdir / "module.exe")}})
+    client = Client(wine, workdir, ["auto"])
+    state = client.wait_status(ENTRY[9], timeout=120)
+    state = client.wait_resting()
+    assert client.status(state) == ENTRY[9]
+    assert not client.control(state, 3)["enabled"]
+    assert client.control(state, 2)["text"] == ENTRY[2]
+    screenshot()
+    assert client.process.poll() is None, "the window stays in auto mode too"
+    assert leftovers(workdir) == []
+    client.click_close_box()
+    assert client.exit_code() == 0
+    requests = offered.requests()
+    assert requests[0] == module_request()
+    assert any(r.startswith(UPDATE) for r in requests), "the update check followed"
+    assert not any(r.startswith("/files/") for r in requests), requests
+    # Our own redirects: the first request and five more, for each script.
+    assert len(requests) <= 2 * 6, requests
+    assert client.starts() == []
+    assert leftovers(workdir) == []
+
+
+def test_hostile_offered_program_leaves_a_retry(wine, offered, workdir, screenshot):
+    """Auto mode: each fault of the offered program ends with entry 13, the
+    button enabled again and the window open; the next click retries, and
+    once the file is served whole it is handed over."""
+    lay_out(workdir)
+    shutil.copy2(winerig.program("standin"), workdir / "offered.exe")
+    file_url = f"http://{HOST}/files/setup.exe"
+
+    def offer(garble: dict) -> None:
+        offered.offer({MODULE: module_reply(), UPDATE: update_reply("y", file_url),
+                       "/files/setup.exe": dict(file=str(workdir / "offered.exe"), **garble)})
+
+    def attempts() -> int:
+        return sum(1 for r in offered.requests() if r.startswith("/files/setup.exe"))
+
+    offer(HOSTILE_DOWNLOADS[FAILING_FAULTS[0]])
+    client = Client(wine, workdir, ["auto"])
+    for number, fault in enumerate(FAILING_FAULTS):
+        if number > 0:
+            offer(HOSTILE_DOWNLOADS[fault])
+            client.wait_resting()
+            before = attempts()
+            client.click_control(3)
+        else:
+            before = 0
+        state = client.wait(lambda s: attempts() > before and client.status(s) == ENTRY[13]
+                            and client.control(s, 3)["enabled"], timeout=120,
+                            what=f"{fault}: failure shown")
+        assert state["window"]["visible"], fault
+        assert client.process.poll() is None, f"{fault}: the window stays"
+        assert leftovers(workdir) == [], fault
+        assert client.starts() == [], fault
+        screenshot(fault)
+    offer({})
+    client.wait_resting()
+    client.click_control(3)
+    assert client.exit_code() == 0
+    assert (workdir / "vantrel.exe").read_bytes() == standin_bytes()
+    assert_started_once_here(client)
+    assert leftovers(workdir) == ["vantrel.exe"]
+
+
 # ---- the download service on its own ------------------------------------------------
 
 
