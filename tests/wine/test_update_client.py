@@ -851,7 +851,7 @@ def test_hostile_module_and_update_replies(wine, offered, workdir, screenshot, f
         "/files/module.exe": {"file": str(workdir / "module.exe")},
         "/files/setup.exe": {"file": str(workdir / "module.exe")}})
     client = Client(wine, workdir, ["auto"])
-    state = client.wait_status(ENTRY[9], timeout=120)
+    state = client.wait_status(ENTRY[9])
     state = client.wait_resting()
     assert client.status(state) == ENTRY[9]
     assert not client.control(state, 3)["enabled"]
@@ -897,7 +897,7 @@ def test_hostile_offered_program_leaves_a_retry(wine, offered, workdir, screensh
         else:
             before = 0
         state = client.wait(lambda s: attempts() > before and client.status(s) == ENTRY[13]
-                            and client.control(s, 3)["enabled"], timeout=120,
+                            and client.control(s, 3)["enabled"],
                             what=f"{fault}: failure shown")
         assert state["window"]["visible"], fault
         assert client.process.poll() is None, f"{fault}: the window stays"
