@@ -71,12 +71,29 @@ bool parse_length(const std::string& text, std::int64_t& value) {
   return true;
 }
 
-// Bytes that would break the request line or smuggle a header.
+// A host and port without bytes that would break the request.
 bool fits_request_line(const std::string& text) {
   for (unsigned char c : text) {
     if (c <= 0x20 || c == 0x7F) return false;
   }
   return true;
+}
+
+// The target as it can go on the request line: spaces and control bytes,
+// which would end the line or start a header, as %XX; the rest as written.
+std::string escaped_target(const std::string& target) {
+  static const char hex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : target) {
+    if (c <= 0x20 || c == 0x7F) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
 }
 
 bool is_redirect(int status) {
@@ -105,13 +122,13 @@ bool http_address::parse(const std::string& url, http_address& out) {
   } else {
     return false;
   }
-  if (!fits_request_line(rest)) return false;
   rest = rest.substr(0, rest.find('#'));
   const std::size_t authority_end = rest.find_first_of("/?");
   const std::string authority = rest.substr(0, authority_end);
-  address.target = authority_end == std::string::npos ? "/" : rest.substr(authority_end);
+  address.target =
+      authority_end == std::string::npos ? "/" : escaped_target(rest.substr(authority_end));
   if (address.target[0] == '?') address.target = "/" + address.target;
-  if (authority.find('@') != std::string::npos) return false;
+  if (!fits_request_line(authority) || authority.find('@') != std::string::npos) return false;
 
   std::string port_text;
   if (!authority.empty() && authority[0] == '[') {
@@ -179,9 +196,7 @@ bool http_resolve_location(const http_address& base, const std::string& location
   } else {
     target = target_folder(base.target) + text;
   }
-  target = target.substr(0, target.find('#'));
-  if (!fits_request_line(target)) return false;
-  resolved.target = target;
+  resolved.target = escaped_target(target.substr(0, target.find('#')));
   out = resolved;
   return true;
 }

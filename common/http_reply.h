@@ -10,9 +10,9 @@
 
 // An http or https address, split. Parsing fails (parse returns false) on
 // any other scheme, an empty or malformed host, a port outside 1 to 65535,
-// user information ("user@"), or bytes that cannot go on a request line
-// (controls, space). The target is the path and query as written ("/" when
-// the address has none); a fragment is dropped.
+// or user information ("user@"). The target is the path and query as written
+// ("/" when the address has none), but for spaces and control bytes, which
+// cannot go on a request line and are sent as %XX; a fragment is dropped.
 struct http_address {
   bool secure = false;
   std::string host;  // without brackets for an IPv6 literal

@@ -169,8 +169,14 @@ TEST_F(DownloadTest, QueryGoesOutAsWritten) {
   EXPECT_NE(download_to_file(server.url("/reply?version=2024.05.01&os=windows"), "vantrel.ini",
                              settings_max_size),
             0);
-  EXPECT_EQ(my_requests(), (std::vector<std::string>{"/reply?version=&os=windows",
-                                                     "/reply?version=2024.05.01&os=windows"}));
+  // A space or a line end cannot go on the request line: sent as %XX, never
+  // as a header of its own.
+  EXPECT_NE(download_to_file(server.url("/reply?version=1 2\r\nX: y&os=windows"), "vantrel.ini",
+                             settings_max_size),
+            0);
+  EXPECT_EQ(my_requests(), (std::vector<std::string>{
+                               "/reply?version=&os=windows", "/reply?version=2024.05.01&os=windows",
+                               "/reply?version=1%202%0D%0AX:%20y&os=windows"}));
 }
 
 TEST_F(DownloadTest, ForgettingACachedUrlIsHarmless) {

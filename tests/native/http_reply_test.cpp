@@ -180,6 +180,10 @@ TEST(HttpAddress, ParsesHttpAndHttpsOnly) {
       {"https://h.example/x#frag", true, "h.example", 443, "/x"},
       {"http://h?q", false, "h", 80, "/?q"},
       {"http://[::1]:8080/a", false, "::1", 8080, "/a"},
+      // Bytes that would end the request line or start a header go as %XX.
+      {"http://h/a b?v=1 2", false, "h", 80, "/a%20b?v=1%202"},
+      {"http://h/a\r\nX: y", false, "h", 80, "/a%0D%0AX:%20y"},
+      {"http://h/r\xE8gle", false, "h", 80, "/r\xE8gle"},
   };
   for (const auto& g : good) {
     http_address a;
@@ -198,8 +202,8 @@ TEST(HttpAddress, ParsesHttpAndHttpsOnly) {
                        "http://h:65536/",
                        "http://h:/",
                        "http://u@h/",
-                       "http://h/a b",
-                       "http://h/a\r\nX: y",
+                       "http://h x/",
+                       "http://h\r\n/",
                        "127.0.0.1/ok",
                        "http://[::1/",
                        "http://h:80x/"};
