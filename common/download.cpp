@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "download_parts.h"
 #include "download_transport.h"
 #include "http_reply.h"
 #include "platform_file.h"
@@ -213,19 +214,28 @@ void download_service_start() {
 
 void download_service_end() {
   service_ended.store(1);
-  std::lock_guard<std::mutex> hold(active_lock);
-  for (download_stop* stop : active_downloads()) stop->stop();
+  {
+    std::lock_guard<std::mutex> hold(active_lock);
+    for (download_stop* stop : active_downloads()) stop->stop();
+  }
+  end_part_files();
 }
 
 int download_to_file(const std::string& url, const std::string& path, std::int64_t max_bytes) {
   if (url.empty() || path.empty() || max_bytes < 0 || service_ended.load()) return 0;
   download_backend_start();
   const std::string temporary = path + ".part";
-  platform_file body = platform_file::open(temporary, platform_file::mode::create_program);
-  if (!body.valid()) return 0;
-  const bool fetched = fetch(url, body, max_bytes);
+  platform_file body;
+  if (!make_part_file(temporary, [&] {
+        body = platform_file::open(temporary, platform_file::mode::create_download);
+        return body.valid();
+      })) {
+    return 0;
+  }
+  bool ok = fetch(url, body, max_bytes);
   body.close();
-  if (fetched && !service_ended.load() && platform_file::replace(temporary, path)) return 1;
-  file_delete(temporary);
-  return 0;
+  ok = ok && !service_ended.load() && platform_file::replace(temporary, path);
+  if (!ok) file_delete(temporary);
+  forget_part_file(temporary);
+  return ok ? 1 : 0;
 }

@@ -47,7 +47,8 @@ void forget_cached_url(const std::string& url);
 void download_service_start();
 
 // The network layer's part of the orderly end: downloads still running on
-// other threads are stopped and fail, later ones fail at once. Safe from any
-// thread; nothing is torn down that another thread may still use, since the
-// process ends right after.
+// other threads are stopped and fail, later ones fail at once, and the
+// temporary files of those still running are deleted here (the process ends
+// right after, before they could delete their own). Safe from any thread;
+// nothing is torn down that another thread may still use.
 void download_service_end();

@@ -14,8 +14,10 @@ class platform_file {
     read_share_all,   // read; others may read and write (numbered files)
     create_truncate,  // create or empty for writing; others may read
     open_truncate,    // open an existing file for writing, truncated, attributes kept
-    create_program,   // as create_truncate, and startable: POSIX gives it the
-                      // execute bits a linker's output gets (0777 less the umask)
+    create_download,  // as create_truncate, for a download: startable (POSIX
+                      // gives it a linker's execute bits, 0777 less the
+                      // umask), and deletable while open (Windows shares it
+                      // for deletion: the end of the downloads removes it)
     create_private,   // create a file for writing that only we write, in a
                       // folder others may share: POSIX creates it new (fails
                       // when anything, a link included, is at path; a link

@@ -23,7 +23,7 @@ int open_mode(platform_file::mode how) {
     case platform_file::mode::read_share_all:
       return O_RDONLY;
     case platform_file::mode::create_truncate:
-    case platform_file::mode::create_program:
+    case platform_file::mode::create_download:
       return O_WRONLY | O_CREAT | O_TRUNC;
     case platform_file::mode::create_private:
       // A shared Temp lets others plant a link or a file under our name.
@@ -41,7 +41,7 @@ platform_file platform_file::open(const std::string& path, mode how) {
   int fd;
   do {
     fd = ::open(native.c_str(), open_mode(how) | O_CLOEXEC,
-                how == mode::create_program   ? 0777
+                how == mode::create_download  ? 0777
                 : how == mode::create_private ? 0600
                                               : 0644);
   } while (fd < 0 && errno == EINTR);

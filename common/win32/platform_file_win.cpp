@@ -24,9 +24,13 @@ platform_file platform_file::open(const std::string& path, mode how) {
       share = FILE_SHARE_READ | FILE_SHARE_WRITE;
       break;
     case mode::create_truncate:
-    case mode::create_program:
     case mode::create_private:
       access = GENERIC_WRITE;
+      disposition = CREATE_ALWAYS;
+      break;
+    case mode::create_download:
+      access = GENERIC_WRITE;
+      share = FILE_SHARE_READ | FILE_SHARE_DELETE;
       disposition = CREATE_ALWAYS;
       break;
     case mode::open_truncate:
