@@ -46,7 +46,8 @@ A route is matched on the path alone (the query is ignored). What it sends:
 "{host}" and "{port}" in texts are replaced by "127.0.0.1:PORT" and PORT.
 Faults, per route:
     "status": 404             answer with this status and a small error page
-    "delay": seconds          wait before answering
+    "delay": seconds          wait before answering (a client that closes
+                              the connection meanwhile gets nothing)
     "fault": "cut"            announce the whole length, send half, close
     "fault": "reset"          close the connection with a reset, no reply
     "fault": "silent"         close the connection without a reply
@@ -204,18 +205,27 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             return False
 
+    def _closed_within(self, seconds: float) -> bool:
+        """Sends nothing for up to seconds; True when the client closed the
+        connection meanwhile."""
+        deadline = time.monotonic() + seconds
+        try:
+            while (left := deadline - time.monotonic()) > 0:
+                self.connection.settimeout(min(0.5, left))
+                try:
+                    if not self.connection.recv(4096):
+                        return True
+                except socket.timeout:
+                    continue
+                except OSError:
+                    return True
+            return False
+        finally:
+            self.connection.settimeout(self.timeout)
+
     def _hold(self) -> None:
         """Sends nothing more until the client closes the connection."""
-        deadline = time.monotonic() + self.server.hold_seconds
-        self.connection.settimeout(0.5)
-        while time.monotonic() < deadline:
-            try:
-                if not self.connection.recv(4096):
-                    return
-            except socket.timeout:
-                continue
-            except OSError:
-                return
+        self._closed_within(self.server.hold_seconds)
 
     def _head(self, status: str, headers: list[tuple[str, str]]) -> bytes:
         lines = [status] + [f"{k}: {v}" for k, v in headers]
@@ -303,8 +313,12 @@ class Handler(BaseHTTPRequestHandler):
             self._error_page(404)
             return
         delay = float(route.get("delay", 0) or 0)
-        if delay > 0:
-            time.sleep(delay)
+        # A client that leaves during the delay is logged then, not when the
+        # delay ends: by that time the log may belong to another scenario.
+        if delay > 0 and self._closed_within(delay):
+            self._log(None)
+            self.close_connection = True
+            return
         fault = route.get("fault")
         if fault in ("reset", "silent"):
             self._log(None)
