@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "folder_listing.h"
 #include "posix/headless.h"
 #include "posix/posix_path.h"
 #include "system.h"
@@ -212,43 +213,40 @@ std::int64_t file_size(const std::string& path) {
 
 namespace {
 
-struct entry {
-  std::string name;
-  bool folder = false;
-};
-
-// The matching entries are listed when the scan starts; the folder is not
-// held open between calls.
-struct directory_scan {
+// The matching entries are listed at once; the folder is not held open
+// between calls.
+class listed_folder : public folder_listing {
+ public:
+  struct entry {
+    std::string name;
+    bool folder = false;
+  };
   std::vector<entry> entries;
-  std::size_t next = 0;
-  std::string name;
-};
 
-struct scan_table {
-  std::mutex lock;
-  std::map<int, directory_scan> scans;
-  int current = -1;
-};
+  bool next(std::string& name, bool& folder) override {
+    if (next_ >= entries.size()) return false;
+    name = entries[next_].name;
+    folder = entries[next_].folder;
+    ++next_;
+    return true;
+  }
 
-scan_table& scans() {
-  static scan_table table;
-  return table;
-}
+ private:
+  std::size_t next_ = 0;
+};
 
 }  // namespace
 
-int examine_directory(int scan, const std::string& folder, const std::string& pattern) {
+std::unique_ptr<folder_listing> list_folder(const std::string& specification) {
   // The pattern may hold a folder part of its own, as on Windows.
-  const std::string wanted = posix_path(scan_specification(folder, pattern));
+  const std::string wanted = posix_path(specification);
   const std::size_t slash = wanted.rfind('/');
   const std::string directory = slash == std::string::npos ? std::string(".")
                                 : slash == 0               ? std::string("/")
                                                            : wanted.substr(0, slash);
-  const std::string name_pattern =
-      slash == std::string::npos ? wanted : wanted.substr(slash + 1);
+  const std::string name_pattern = slash == std::string::npos ? wanted : wanted.substr(slash + 1);
 
-  directory_scan s;
+  auto listing = std::make_unique<listed_folder>();
   if (DIR* dir = ::opendir(directory.c_str())) {
     while (const dirent* d = ::readdir(dir)) {
       const std::string name = d->d_name;
@@ -256,42 +254,12 @@ int examine_directory(int scan, const std::string& folder, const std::string& pa
       struct stat info;
       const std::string full = directory + "/" + name;
       const bool is_folder = ::stat(full.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-      s.entries.push_back({name, is_folder});
+      listing->entries.push_back({name, is_folder});
     }
     ::closedir(dir);
   }
-
-  scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
-  t.current = scan;
-  if (s.entries.empty()) {
-    t.scans.erase(scan);
-    return 0;
-  }
-  t.scans[scan] = std::move(s);
-  return 1;
-}
-
-int next_directory_entry() {
-  scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
-  auto found = t.scans.find(t.current);
-  if (found == t.scans.end()) return 0;
-  directory_scan& s = found->second;
-  if (s.next >= s.entries.size()) {
-    t.scans.erase(found);  // at the end the scan is closed
-    return 0;
-  }
-  const entry& e = s.entries[s.next++];
-  s.name = e.name;
-  return e.folder ? 2 : 1;
-}
-
-std::string directory_entry_name() {
-  scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
-  auto found = t.scans.find(t.current);
-  return found == t.scans.end() ? std::string() : found->second.name;
+  if (listing->entries.empty()) return nullptr;
+  return listing;
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "folder_listing.h"
 #include "system.h"
 #include "system_rules.h"
 
@@ -98,73 +99,38 @@ std::int64_t file_size(const std::string& path) {
 
 namespace {
 
-// One FindFirstFileA scan; the first entry is kept until it is asked for.
-struct directory_scan {
-  HANDLE handle = INVALID_HANDLE_VALUE;
-  WIN32_FIND_DATAA data{};
-  bool first_pending = false;
-  std::string name;
+// One FindFirstFileA enumeration; the first entry is kept until it is asked for.
+class find_listing : public folder_listing {
+ public:
+  find_listing(HANDLE handle, const WIN32_FIND_DATAA& first) : handle_(handle), data_(first) {}
+  ~find_listing() override { FindClose(handle_); }
+  find_listing(const find_listing&) = delete;
+  find_listing& operator=(const find_listing&) = delete;
 
-  directory_scan() = default;
-  directory_scan(const directory_scan&) = delete;
-  directory_scan& operator=(const directory_scan&) = delete;
-  ~directory_scan() { close(); }
-  void close() {
-    if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
-    handle = INVALID_HANDLE_VALUE;
+  bool next(std::string& name, bool& folder) override {
+    if (first_pending_) {
+      first_pending_ = false;
+    } else if (!FindNextFileA(handle_, &data_)) {
+      return false;
+    }
+    name = data_.cFileName;
+    folder = (data_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
   }
-};
 
-struct scan_table {
-  std::mutex lock;
-  std::map<int, directory_scan> scans;
-  int current = -1;
+ private:
+  HANDLE handle_;
+  WIN32_FIND_DATAA data_;
+  bool first_pending_ = true;
 };
-
-scan_table& scans() {
-  static scan_table table;
-  return table;
-}
 
 }  // namespace
 
-int examine_directory(int scan, const std::string& folder, const std::string& pattern) {
-  scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
-  t.scans.erase(scan);
-  t.current = scan;
-  directory_scan& s = t.scans[scan];
-  const std::string wanted = scan_specification(folder, pattern);
-  s.handle = FindFirstFileA(wanted.c_str(), &s.data);
-  if (s.handle == INVALID_HANDLE_VALUE) {
-    t.scans.erase(scan);
-    return 0;
-  }
-  s.first_pending = true;
-  return 1;
-}
-
-int next_directory_entry() {
-  scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
-  auto found = t.scans.find(t.current);
-  if (found == t.scans.end()) return 0;
-  directory_scan& s = found->second;
-  if (s.first_pending) {
-    s.first_pending = false;
-  } else if (!FindNextFileA(s.handle, &s.data)) {
-    t.scans.erase(found);  // at the end the scan is closed
-    return 0;
-  }
-  s.name = s.data.cFileName;
-  return (s.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? 2 : 1;
-}
-
-std::string directory_entry_name() {
-  scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
-  auto found = t.scans.find(t.current);
-  return found == t.scans.end() ? std::string() : found->second.name;
+std::unique_ptr<folder_listing> list_folder(const std::string& specification) {
+  WIN32_FIND_DATAA first{};
+  const HANDLE handle = FindFirstFileA(specification.c_str(), &first);
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
+  return std::make_unique<find_listing>(handle, first);
 }
 
 namespace {
