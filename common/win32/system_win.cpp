@@ -76,8 +76,47 @@ int file_delete(const std::string& path) {
   return DeleteFileA(path.c_str()) ? 1 : 0;
 }
 
+namespace {
+
+// Whether two paths name one file (a copy onto itself is refused).
+bool same_file(const std::string& a, const std::string& b) {
+  const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
+    const HANDLE file =
+        CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    return known;
+  };
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return identity(a, first) && identity(b, second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
+}
+
+}  // namespace
+
+// The copy is made beside the destination and takes its name only when
+// whole, so a copy that fails part-way keeps the previous file.
 int file_copy(const std::string& source, const std::string& destination) {
-  return CopyFileA(source.c_str(), destination.c_str(), FALSE) ? 1 : 0;
+  if (source.empty() || destination.empty() || same_file(source, destination)) return 0;
+  const std::size_t end_of_folder = destination.find_last_of("\\/:");
+  const std::string folder = end_of_folder == std::string::npos
+                                 ? std::string(".")
+                                 : destination.substr(0, end_of_folder + 1);
+  char temporary[MAX_PATH];
+  if (!GetTempFileNameA(folder.c_str(), "cpy", 0, temporary)) return 0;
+  if (CopyFileA(source.c_str(), temporary, FALSE) &&
+      MoveFileExA(temporary, destination.c_str(),
+                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return 1;
+  }
+  // The copy took the source's attributes: a read-only one is deleted too.
+  SetFileAttributesA(temporary, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileA(temporary);
+  return 0;
 }
 
 std::int64_t file_size(const std::string& path) {

@@ -214,6 +214,31 @@ void programs() {
 
 // ---- settings and numbered files ---------------------------------------------
 
+// The copy is made beside the destination and takes its name last: when
+// that fails (here the destination is open without delete sharing), the
+// destination keeps its bytes and the copy goes. The source is read-only,
+// an attribute that Windows gives the copy too (Wine does not).
+void copy_that_cannot_take_the_name() {
+  write_bytes("held-old.txt", "old help file");
+  write_bytes("held-new.txt", "new help file");
+  SetFileAttributesA("held-new.txt", FILE_ATTRIBUTE_READONLY);
+  const HANDLE holder = CreateFileA("held-old.txt", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  check(holder != INVALID_HANDLE_VALUE, "destination held open");
+  check(file_copy("held-new.txt", "held-old.txt") == 0, "file_copy onto a held destination");
+  CloseHandle(holder);
+  check_text(read_bytes("held-old.txt"), "old help file", "failed copy keeps the destination");
+  WIN32_FIND_DATAA found;
+  const HANDLE scan = FindFirstFileA("cpy*.tmp", &found);
+  check(scan == INVALID_HANDLE_VALUE, "failed copy leaves no file beside the destination",
+        scan == INVALID_HANDLE_VALUE ? std::string() : std::string(found.cFileName));
+  if (scan != INVALID_HANDLE_VALUE) FindClose(scan);
+  check(file_copy("held-new.txt", "held-old.txt") != 0, "file_copy once the destination is free");
+  check_text(read_bytes("held-old.txt"), "new help file", "copy in place");
+  SetFileAttributesA("held-new.txt", FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesA("held-old.txt", FILE_ATTRIBUTE_NORMAL);
+}
+
 void settings_and_files() {
   check(file_create(0, "s.ini") != 0, "file_create s.ini");
   check_equal<std::size_t>(file_write_line("  VERSION =   1.2"), 19, "file_write_line result");
@@ -282,6 +307,9 @@ void settings_and_files() {
   check(file_copy("copy-new.txt", "copy-old.txt") != 0, "file_copy onto an existing file");
   check_text(read_bytes("copy-old.txt"), "new", "file_copy replaced the destination");
   check(file_copy("missing.txt", "x.txt") == 0, "file_copy of a missing file");
+  check(file_copy("copy-old.txt", ".\\copy-old.txt") == 0, "file_copy onto itself refused");
+  check_text(read_bytes("copy-old.txt"), "new", "file_copy onto itself keeps the file");
+  copy_that_cannot_take_the_name();
   check(file_delete("copy-new.txt") != 0, "file_delete");
   check(file_delete("copy-new.txt") == 0, "file_delete of a missing file");
 }
