@@ -12,7 +12,7 @@ from start to its exit is the time to the verdict on screen (plus the
 orderly end). Under Wine, a run of the stand-in program (which ends at once)
 gives the cost of starting a Windows process there, for comparison. The
 server listens on the address compiled into the client (127.0.0.1:8631 by
-default); native runs use the native build's program (the optimised
+default, UPDATE_SERVER_HOST when the builds were configured with another); native runs use the native build's program (the optimised
 native-release build when there is one).
 """
 
@@ -35,7 +35,8 @@ sys.path.insert(0, str(ROOT / "tools"))
 import demo_chooser  # noqa: E402  (display and Wine prefix)
 
 BUILD_ROOT = Path(os.environ.get("BUILD_ROOT") or ROOT / "build").resolve()
-PORT = 8631
+# The address the builds were configured with (UPDATE_SERVER_HOST, as ./run).
+PORT = int((os.environ.get("UPDATE_SERVER_HOST") or "127.0.0.1:8631").rpartition(":")[2])
 MODULE = "/tessarin/version_module_update.php?os=windows"
 UPDATE = "/tessarin/update.php?version=2024.05.01&os=windows"
 
