@@ -14,6 +14,7 @@
 #include "message_catalogue.h"
 #include "pack.h"
 #include "progress_window.h"
+#include "res/program_version.h"
 #include "settings.h"
 #include "system.h"
 #include "update_check.h"
@@ -46,7 +47,7 @@ void set_fixed_values() {
   module_check_url =
       std::string("http://") + UPDATE_SERVER_HOST + "/tessarin/version_module_update.php";
   update_check_url = std::string("http://") + UPDATE_SERVER_HOST + "/tessarin/update.php";
-  module_version = "1.00";
+  module_version = PROGRAM_VERSION_TEXT;
 }
 
 // A click on the update button. The download runs on a worker thread of its
