@@ -12,6 +12,7 @@
 
 #include "system.h"
 #include "system_rules.h"
+#include "win32/win_handles.h"
 
 std::string environment_variable(const std::string& name) {
   char value[255];
@@ -64,10 +65,8 @@ int run_program(const std::string& file, const std::string& parameters, const st
   info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = (flags & run_hidden) ? SW_HIDE : SW_SHOWNORMAL;
   if (!ShellExecuteExA(&info)) return 0;
-  if (info.hProcess != nullptr) {
-    WaitForSingleObject(info.hProcess, INFINITE);
-    CloseHandle(info.hProcess);
-  }
+  const win::unique_kernel_handle process(info.hProcess);
+  if (process) WaitForSingleObject(process.get(), INFINITE);
   return 1;
 }
 
@@ -100,19 +99,10 @@ namespace {
 
 // One FindFirstFileA scan; the first entry is kept until it is asked for.
 struct directory_scan {
-  HANDLE handle = INVALID_HANDLE_VALUE;
+  win::unique_find_handle handle;
   WIN32_FIND_DATAA data{};
   bool first_pending = false;
   std::string name;
-
-  directory_scan() = default;
-  directory_scan(const directory_scan&) = delete;
-  directory_scan& operator=(const directory_scan&) = delete;
-  ~directory_scan() { close(); }
-  void close() {
-    if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
-    handle = INVALID_HANDLE_VALUE;
-  }
 };
 
 struct scan_table {
@@ -135,8 +125,8 @@ int examine_directory(int scan, const std::string& folder, const std::string& pa
   t.current = scan;
   directory_scan& s = t.scans[scan];
   const std::string wanted = scan_specification(folder, pattern);
-  s.handle = FindFirstFileA(wanted.c_str(), &s.data);
-  if (s.handle == INVALID_HANDLE_VALUE) {
+  s.handle.reset(FindFirstFileA(wanted.c_str(), &s.data));
+  if (!s.handle) {
     t.scans.erase(scan);
     return 0;
   }
@@ -152,7 +142,7 @@ int next_directory_entry() {
   directory_scan& s = found->second;
   if (s.first_pending) {
     s.first_pending = false;
-  } else if (!FindNextFileA(s.handle, &s.data)) {
+  } else if (!FindNextFileA(s.handle.get(), &s.data)) {
     t.scans.erase(found);  // at the end the scan is closed
     return 0;
   }
