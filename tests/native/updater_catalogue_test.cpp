@@ -35,7 +35,7 @@ const std::vector<std::string>& built_in() {
   return texts;
 }
 
-class CatalogueTest : public ::testing::Test {
+class Catalogue : public ::testing::Test {
  protected:
   void SetUp() override {
     previous = fs::current_path();
@@ -63,7 +63,7 @@ class CatalogueTest : public ::testing::Test {
   fs::path previous;
 };
 
-TEST_F(CatalogueTest, BuiltInTextsAreWindows1252) {
+TEST_F(Catalogue, BuiltInTextsAreWindows1252) {
   load_message_catalogue("");
   expect_built_in();
   for (int n : {12, 14, 15}) {
@@ -80,7 +80,7 @@ TEST_F(CatalogueTest, BuiltInTextsAreWindows1252) {
   EXPECT_EQ(default_message(16), "");
 }
 
-TEST_F(CatalogueTest, UnusableFilesSelectTheBuiltInTexts) {
+TEST_F(Catalogue, UnusableFilesSelectTheBuiltInTexts) {
   write_file("langues/update/empty.txt", "");
   write_file("langues/update/fr.txt", "Titre\r\n");
   fs::create_directories("langues/update/folder.txt");
@@ -101,7 +101,7 @@ TEST_F(CatalogueTest, UnusableFilesSelectTheBuiltInTexts) {
   }
 }
 
-TEST_F(CatalogueTest, LinesBecomeEntries) {
+TEST_F(Catalogue, LinesBecomeEntries) {
   std::string fifteen_crlf, fifteen_lf, fifteen_cr;
   std::vector<std::string> fifteen = {""};
   for (int n = 1; n <= 15; ++n) {
@@ -142,7 +142,7 @@ TEST_F(CatalogueTest, LinesBecomeEntries) {
   }
 }
 
-TEST_F(CatalogueTest, ALaterLoadReplacesTheWholeCatalogue) {
+TEST_F(Catalogue, ALaterLoadReplacesTheWholeCatalogue) {
   load_message_catalogue("");
   write_file("langues/update/short.txt", "seul\r\n");
   load_message_catalogue("langues\\update\\short.txt");
@@ -150,7 +150,7 @@ TEST_F(CatalogueTest, ALaterLoadReplacesTheWholeCatalogue) {
   for (int n = 2; n <= 15; ++n) EXPECT_EQ(catalogue_entry(n), "") << "entry " << n;
 }
 
-TEST_F(CatalogueTest, OutOfRangeEntriesAreEmpty) {
+TEST_F(Catalogue, OutOfRangeEntriesAreEmpty) {
   load_message_catalogue("");
   EXPECT_EQ(catalogue_entry(-1), "");
   EXPECT_EQ(catalogue_entry(17), "");
