@@ -35,6 +35,39 @@ const std::vector<std::string>& built_in() {
   return texts;
 }
 
+// Each name in the code addresses the entry of its built-in text.
+TEST(CatalogueNames, AddressTheirBuiltInTexts) {
+  const struct {
+    int entry;
+    const char* text;
+  } names[] = {
+      {message_window_title, "Vantrel"},
+      {message_available_version, "Version disponible : "},
+      {message_welcome, "Bienvenue"},
+      {message_installed_version, "Version install\xE9 : "},
+      {message_version_frame, ""},
+      {message_checking_module, "Recherche d'une mise \xE0 jour de Vantrel..."},
+      {message_downloading_module,
+       "T\xE9l\xE9"
+       "chargement de la mise \xE0 jour de Vantrel..."},
+      {message_checking_product, "Recherche d'une mise \xE0 jour de Parvisol..."},
+      {message_connection_failed, "Connexion Impossible, v\xE9rifiez votre PareFeu..."},
+      {message_no_update, "Pas de mise \xE0 jour disponible"},
+      {message_update_available, "Une mise \xE0 jour est disponible"},
+      {message_downloading_product,
+       "T\xE9l\xE9"
+       "chargement de la mise \xE0 jour de Parvisol..."},
+      {message_error, "Une erreur s'est produite"},
+      {message_update_started,
+       "La mise \xE0 jour a \xE9t\xE9 lanc\xE9"
+       "e"},
+      {message_close, "Fermer"},
+  };
+  for (const auto& name : names) {
+    EXPECT_EQ(default_message(name.entry), name.text) << "entry " << name.entry;
+  }
+}
+
 class Catalogue : public ::testing::Test {
  protected:
   void SetUp() override {
