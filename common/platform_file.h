@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "handle_owner.h"
+
 class platform_file {
  public:
   enum class mode {
@@ -26,17 +28,12 @@ class platform_file {
   };
 
   platform_file() = default;
-  ~platform_file();
-  platform_file(platform_file&& other) noexcept;
-  platform_file& operator=(platform_file&& other) noexcept;
-  platform_file(const platform_file&) = delete;
-  platform_file& operator=(const platform_file&) = delete;
 
   // An invalid file when path cannot be opened in that mode (a folder is
   // never opened as a file).
   static platform_file open(const std::string& path, mode how);
 
-  bool valid() const { return handle_ != invalid; }
+  bool valid() const { return handle_.valid(); }
 
   // Reads up to size bytes at the file position; the number read, 0 at the
   // end of the file or on an error.
@@ -51,14 +48,17 @@ class platform_file {
   // Moves the file position to offset from the start; false on an error.
   bool seek(std::int64_t offset);
 
-  void close();
+  void close() { handle_.reset(); }
 
   // Renames from over to (replacing a file there); false on an error, from
   // then unchanged.
   static bool replace(const std::string& from, const std::string& to);
 
  private:
-  static constexpr std::intptr_t invalid = -1;  // INVALID_HANDLE_VALUE and a closed fd
+  // INVALID_HANDLE_VALUE and a closed fd.
+  static constexpr std::intptr_t invalid_handle() { return -1; }
+  // The backend's close.
+  static void close_handle(std::intptr_t handle);
   explicit platform_file(std::intptr_t handle) : handle_(handle) {}
-  std::intptr_t handle_ = invalid;
+  handle_owner<std::intptr_t, close_handle, invalid_handle> handle_;
 };

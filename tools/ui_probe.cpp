@@ -94,6 +94,8 @@
 #include <string>
 #include <vector>
 
+#include "win32/win_handles.h"
+
 namespace {
 
 struct options {
@@ -169,14 +171,16 @@ std::string class_name(HWND hwnd) {
 // pointers (status-bar and list-view texts).
 class remote_block {
  public:
-  remote_block(DWORD pid, std::size_t size) : size_(size) {
-    process_ = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid);
+  remote_block(DWORD pid, std::size_t size)
+      : process_(
+            OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid)),
+        size_(size) {
     if (process_)
-      address_ = VirtualAllocEx(process_, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+      address_ =
+          VirtualAllocEx(process_.get(), nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
   }
   ~remote_block() {
-    if (address_) VirtualFreeEx(process_, address_, 0, MEM_RELEASE);
-    if (process_) CloseHandle(process_);
+    if (address_) VirtualFreeEx(process_.get(), address_, 0, MEM_RELEASE);
   }
   remote_block(const remote_block&) = delete;
   remote_block& operator=(const remote_block&) = delete;
@@ -185,15 +189,15 @@ class remote_block {
   char* address(std::size_t offset = 0) const { return static_cast<char*>(address_) + offset; }
   bool write(std::size_t offset, const void* data, std::size_t size) const {
     SIZE_T done = 0;
-    return WriteProcessMemory(process_, address(offset), data, size, &done) && done == size;
+    return WriteProcessMemory(process_.get(), address(offset), data, size, &done) && done == size;
   }
   bool read(std::size_t offset, void* data, std::size_t size) const {
     SIZE_T done = 0;
-    return ReadProcessMemory(process_, address(offset), data, size, &done) && done == size;
+    return ReadProcessMemory(process_.get(), address(offset), data, size, &done) && done == size;
   }
 
  private:
-  HANDLE process_ = nullptr;
+  win::unique_kernel_handle process_;
   void* address_ = nullptr;
   std::size_t size_;
 };
@@ -381,13 +385,15 @@ std::string box_icon(HWND box) {
   RECT rect{};
   if (!GetWindowRect(icon_control, &rect)) return "none";
   const int width = GetSystemMetrics(SM_CXICON), height = GetSystemMetrics(SM_CYICON);
-  HDC screen = GetDC(nullptr);
-  HDC shot = CreateCompatibleDC(screen);
-  HDC drawn = CreateCompatibleDC(screen);
-  HBITMAP shot_bitmap = CreateCompatibleBitmap(screen, width, height);
-  HBITMAP drawn_bitmap = CreateCompatibleBitmap(screen, width, height);
-  HGDIOBJ old_shot = SelectObject(shot, shot_bitmap);
-  HGDIOBJ old_drawn = SelectObject(drawn, drawn_bitmap);
+  const win::window_dc screen_dc(nullptr);
+  const HDC screen = screen_dc.get();
+  const win::unique_memory_dc shot_dc(CreateCompatibleDC(screen));
+  const win::unique_memory_dc drawn_dc(CreateCompatibleDC(screen));
+  const HDC shot = shot_dc.get(), drawn = drawn_dc.get();
+  const win::unique_bitmap shot_bitmap(CreateCompatibleBitmap(screen, width, height));
+  const win::unique_bitmap drawn_bitmap(CreateCompatibleBitmap(screen, width, height));
+  const win::gdi_selection shot_selection(shot, shot_bitmap.get());
+  const win::gdi_selection drawn_selection(drawn, drawn_bitmap.get());
   BitBlt(shot, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
   const struct {
     const char* name;
@@ -417,13 +423,6 @@ std::string box_icon(HWND box) {
   }
   // More than a quarter of full difference on average: none of them.
   if (best_difference / ((width / 2) * (height / 2)) > 3 * 64) best = "other";
-  SelectObject(shot, old_shot);
-  SelectObject(drawn, old_drawn);
-  DeleteObject(shot_bitmap);
-  DeleteObject(drawn_bitmap);
-  DeleteDC(shot);
-  DeleteDC(drawn);
-  ReleaseDC(nullptr, screen);
   return best;
 }
 
@@ -458,8 +457,9 @@ std::string lower(std::string text) {
 
 std::vector<DWORD> processes_named(const std::string& exe) {
   std::vector<DWORD> found;
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  const win::unique_file_handle owner(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!owner) return found;
+  const HANDLE snapshot = owner.get();
   PROCESSENTRY32 entry{};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
@@ -468,7 +468,6 @@ std::vector<DWORD> processes_named(const std::string& exe) {
     if (slash != std::string::npos) name = name.substr(slash + 1);
     if (lower(name) == lower(exe)) found.push_back(entry.th32ProcessID);
   }
-  CloseHandle(snapshot);
   return found;
 }
 

@@ -23,6 +23,11 @@
 constexpr std::int64_t reply_max_bytes = settings_max_size;
 constexpr std::int64_t program_max_bytes = OFFERED_PROGRAM_MAX_BYTES;
 
+// Local file that receives each reply of the server.
+inline constexpr const char* reply_file = "vantrel.ini";
+// The program that a module check or a download fetched and started.
+inline constexpr const char* module_file = "vantrel.exe";
+
 // Written by the start-up (fixed values and the first program parameter).
 extern std::string module_check_url;  // "http://" host "/tessarin/version_module_update.php"
 extern std::string update_check_url;  // "http://" host "/tessarin/update.php"

@@ -3,12 +3,12 @@
 
 #include <atomic>
 
+#include "client_end.h"
 #include "client_state.h"
 #include "download.h"
+#include "message_catalogue.h"
 #include "progress_window.h"
 #include "system.h"
-#include "update_check.h"
-#include "update_client.h"
 
 namespace {
 // One download of the offer at a time: both write "vantrel.exe".
@@ -28,7 +28,7 @@ void download_and_hand_over() {
     run_program(module_file);
     end_client();
   }
-  show_status(13);
+  show_status(message_error);
   download_running.store(0);
   disable_control(update_button, 0);
 }

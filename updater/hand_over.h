@@ -2,7 +2,7 @@
 #pragma once
 
 // Downloads download_url as "vantrel.exe", starts it and ends the client.
-// Returns only when the download failed (status line entry 13, update button
+// Returns only when the download failed (status line message_error, update button
 // enabled again), or at once when another download of the offer is running.
 void download_and_hand_over();
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "client_state.h"
+#include "handle_owner.h"
+#include "message_catalogue.h"
 #include "system.h"
 
 namespace {
@@ -13,29 +15,7 @@ constexpr int button_face = 15;  // system colour index
 
 // One solid or hollow brush, freed with the toolkit (the hollow stock brush
 // is ignored by free_brush).
-class brush_owner {
- public:
-  brush_owner() = default;
-  explicit brush_owner(ui_handle brush) : brush_(brush) {}
-  ~brush_owner() { reset(); }
-  brush_owner(brush_owner&& other) noexcept : brush_(std::exchange(other.brush_, 0)) {}
-  brush_owner& operator=(brush_owner&& other) noexcept {
-    if (this != &other) {
-      reset();
-      brush_ = std::exchange(other.brush_, 0);
-    }
-    return *this;
-  }
-  brush_owner(const brush_owner&) = delete;
-  brush_owner& operator=(const brush_owner&) = delete;
-  ui_handle get() const { return brush_; }
-
- private:
-  void reset() {
-    if (brush_) free_brush(std::exchange(brush_, 0));
-  }
-  ui_handle brush_ = 0;
-};
+using brush_owner = handle_owner<ui_handle, free_brush>;
 
 struct colour_entry {
   int control = 0;
@@ -105,30 +85,32 @@ std::intptr_t lookup_control_colours(ui_handle control, std::uintptr_t device_co
 }
 
 ui_handle open_progress_window() {
-  const ui_handle window = open_window(
-      progress_window, 0, 0, 395, 162,
-      window_hidden | window_title_bar | window_system_menu | window_centred, catalogue_entry(1));
+  const ui_handle window =
+      open_window(progress_window, 0, 0, 395, 162,
+                  window_hidden | window_title_bar | window_system_menu | window_centred,
+                  catalogue_entry(message_window_title));
   if (window == 0) return 0;
   set_window_background(progress_window, colour_white);
   if (!begin_controls(window_handle(progress_window))) return 0;
 
   create_progress_bar(progress_bar, 10, 55, 375, 25, 0, 100, progress_smooth);
 
-  create_text(available_version_label, 15, 110, 250, 15, catalogue_entry(2));
+  create_text(available_version_label, 15, 110, 250, 15,
+              catalogue_entry(message_available_version));
   set_control_colours(available_version_label, colour_black, -1);
 
   create_image_button(update_button, 345, 90, 40, 40, image_handle(arrow_image));
 
-  create_text(welcome_label, 60, 10, 310, 20, catalogue_entry(3), text_centred);
+  create_text(welcome_label, 60, 10, 310, 20, catalogue_entry(message_welcome), text_centred);
   set_control_colours(welcome_label, colour_black, colour_white);
   set_control_font(welcome_label, load_font(4, "Arial", 10, font_bold));
 
   create_image(logo_image, 0, 0, 48, 48, image_handle(logo_picture));
 
-  create_text(installed_version_label, 15, 90, 250, 15, catalogue_entry(4));
+  create_text(installed_version_label, 15, 90, 250, 15, catalogue_entry(message_installed_version));
   set_control_colours(installed_version_label, colour_black, -1);
 
-  create_frame(version_frame, 10, 80, 270, 55, catalogue_entry(5));
+  create_frame(version_frame, 10, 80, 270, 55, catalogue_entry(message_version_frame));
 
   create_status_bar(status_bar, window_handle(progress_window));
   add_status_bar_field(350);

@@ -3,13 +3,14 @@
 
 #include <string>
 
+#include "client_end.h"
 #include "client_state.h"
 #include "download.h"
 #include "hand_over.h"
+#include "message_catalogue.h"
 #include "progress_window.h"
 #include "settings.h"
 #include "system.h"
-#include "update_client.h"
 
 std::string module_check_request() {
   return module_check_url + "?os=windows";
@@ -71,7 +72,7 @@ void check_module() {
   if (!fetched) return;
   const module_reply reply = read_module_reply();
   if (reply.version == module_version) return;
-  show_status(7);
+  show_status(message_downloading_module);
   if (download_to_file(reply.url, module_file, program_max_bytes)) {
     run_program(module_file);
     end_client();
@@ -79,25 +80,25 @@ void check_module() {
 }
 
 void check_update() {
-  show_status(8);
+  show_status(message_checking_product);
   if (!download_to_file(update_check_request(), reply_file, reply_max_bytes)) {
-    show_status(9);
+    show_status(message_connection_failed);
     return;
   }
   const update_reply reply = read_update_reply();
-  set_control_text(available_version_label,
-                   catalogue_entry(2) + reply.version + " (" + reply.date + ")");
+  set_control_text(available_version_label, catalogue_entry(message_available_version) +
+                                                reply.version + " (" + reply.date + ")");
   const bool automatic = auto_mode == "auto";
   if (reply.update == "y") {
     disable_control(update_button, 0);
-    show_status(11);
+    show_status(message_update_available);
     // Returns only when the download failed; the window then stays.
     if (automatic) download_and_hand_over();
   } else if (reply.update == "n") {
-    show_status(10);
+    show_status(message_no_update);
     if (automatic) end_client();
   } else if (reply.update == "e") {
-    show_status(13);
+    show_status(message_error);
     if (automatic) end_client();
   }
 }
@@ -105,9 +106,10 @@ void check_update() {
 }  // namespace
 
 int run_update_check(int) {
-  set_control_text(installed_version_label,
-                   catalogue_entry(4) + definitions_version + " (" + definitions_date + ")");
-  show_status(6);
+  set_control_text(installed_version_label, catalogue_entry(message_installed_version) +
+                                                definitions_version + " (" + definitions_date +
+                                                ")");
+  show_status(message_checking_module);
   check_module();
   check_update();
   file_delete(reply_file);

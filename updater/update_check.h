@@ -4,11 +4,6 @@
 
 #include <string>
 
-// Local file that receives each reply of the server.
-inline constexpr const char* reply_file = "vantrel.ini";
-// The program that a module check or a download fetched and started.
-inline constexpr const char* module_file = "vantrel.exe";
-
 // Thread procedure, started once after the progress window has opened.
 // Returns 0, or never when it hands over to a downloaded program or ends the
 // client in auto mode.

@@ -1,18 +1,18 @@
-// The update client: start-up, main loop, window hook and orderly end.
+// The update client: start-up, main loop and window hook.
 #include "update_client.h"
 
-#include <atomic>
 #include <string>
 
+#include "client_end.h"
 #include "client_images.h"
 #include "client_state.h"
+#include "client_test_seams.h"
 #include "definitions_probe.h"
 #include "download.h"
 #include "fault.h"
 #include "files.h"
 #include "hand_over.h"
 #include "message_catalogue.h"
-#include "pack.h"
 #include "progress_window.h"
 #include "res/program_version.h"
 #include "settings.h"
@@ -26,14 +26,6 @@
 namespace {
 
 constexpr int language_file = 10;
-
-client_test_seams test_seams;
-std::atomic<int> ending{0};
-
-std::mutex& settings_lock() {
-  static std::mutex lock;
-  return lock;
-}
 
 void start_services() {
   toolkit_start();
@@ -78,37 +70,6 @@ void start_manual_download() {
 
 }  // namespace
 
-settings_user::settings_user() {
-  settings_lock().lock();
-}
-settings_user::~settings_user() {
-  settings_lock().unlock();
-}
-
-void set_client_test_seams(const client_test_seams& seams) {
-  test_seams = seams;
-}
-
-void end_client() {
-  if (ending.exchange(1) != 0) {
-    // Another thread is ending the process already.
-    for (;;) delay(1000);
-  }
-  if (test_seams.at_end) test_seams.at_end();
-  download_service_end();
-  settings_lock().lock();  // kept: the process ends below
-  settings_close();
-  pack_close();
-  remove_fault_handler();
-  free_all_images();
-  close_all_windows();
-  free_all_fonts();
-  file_close_all();
-  // The catalogue and the other shared texts stay: worker threads may still
-  // read them until the process ends, which releases them.
-  process_end(0);
-}
-
 std::intptr_t progress_window_hook(ui_handle, unsigned message, std::uintptr_t first,
                                    std::intptr_t second) {
   if (message == message_colour_static || message == message_colour_edit ||
@@ -127,7 +88,7 @@ int run_update_client() {
   file_delete(std::string(reply_file) + ".part");
   register_jpeg_decoder();
   set_fixed_values();
-  if (test_seams.after_fixed_values) test_seams.after_fixed_values();
+  if (const auto after = active_client_test_seams().after_fixed_values) after();
   catch_image(arrow_image, arrow_icon_data, arrow_icon_size);
   catch_image(logo_picture, logo_jpeg_data, logo_jpeg_size);
 

@@ -58,7 +58,7 @@ platform_file platform_file::open(const std::string& path, mode how) {
 std::size_t platform_file::read(void* buffer, std::size_t size) {
   if (!valid() || size == 0) return 0;
   for (;;) {
-    const ssize_t got = ::read(static_cast<int>(handle_), buffer, size);
+    const ssize_t got = ::read(static_cast<int>(handle_.get()), buffer, size);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) return 0;
   }
@@ -68,7 +68,7 @@ bool platform_file::write(const void* data, std::size_t size) {
   if (!valid()) return false;
   const char* bytes = static_cast<const char*>(data);
   while (size > 0) {
-    const ssize_t put = ::write(static_cast<int>(handle_), bytes, size);
+    const ssize_t put = ::write(static_cast<int>(handle_.get()), bytes, size);
     if (put < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -81,13 +81,13 @@ bool platform_file::write(const void* data, std::size_t size) {
 
 std::int64_t platform_file::size() const {
   struct stat info;
-  if (!valid() || fstat(static_cast<int>(handle_), &info) != 0) return -1;
+  if (!valid() || fstat(static_cast<int>(handle_.get()), &info) != 0) return -1;
   return static_cast<std::int64_t>(info.st_size);
 }
 
 bool platform_file::seek(std::int64_t offset) {
   if (!valid() || offset < 0) return false;
-  return lseek(static_cast<int>(handle_), static_cast<off_t>(offset), SEEK_SET) == offset;
+  return lseek(static_cast<int>(handle_.get()), static_cast<off_t>(offset), SEEK_SET) == offset;
 }
 
 bool platform_file::replace(const std::string& from, const std::string& to) {
@@ -95,9 +95,6 @@ bool platform_file::replace(const std::string& from, const std::string& to) {
   return ::rename(posix_path(from).c_str(), posix_path(to).c_str()) == 0;
 }
 
-void platform_file::close() {
-  if (valid()) {
-    ::close(static_cast<int>(handle_));
-    handle_ = invalid;
-  }
+void platform_file::close_handle(std::intptr_t handle) {
+  ::close(static_cast<int>(handle));
 }

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "folder_listing.h"
+#include "handle_owner.h"
 #include "posix/headless.h"
 #include "posix/posix_path.h"
 #include "system.h"
@@ -38,22 +39,14 @@ std::string environment_variable(const std::string& name) {
 
 namespace {
 
+void close_descriptor(int fd) {
+  ::close(fd);
+}
+constexpr int no_descriptor() {
+  return -1;
+}
 // Closes a descriptor on scope exit.
-class unique_fd {
- public:
-  explicit unique_fd(int fd = -1) : fd_(fd) {}
-  ~unique_fd() { reset(); }
-  unique_fd(const unique_fd&) = delete;
-  unique_fd& operator=(const unique_fd&) = delete;
-  int get() const { return fd_; }
-  void reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
+using unique_fd = handle_owner<int, close_descriptor, no_descriptor>;
 
 bool write_all(int fd, const char* data, std::size_t size) {
   while (size > 0) {

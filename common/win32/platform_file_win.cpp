@@ -49,7 +49,7 @@ std::size_t platform_file::read(void* buffer, std::size_t size) {
   // ReadFile takes a 32-bit count.
   const DWORD want = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
   DWORD got = 0;
-  if (!ReadFile(as_handle(handle_), buffer, want, &got, nullptr)) return 0;
+  if (!ReadFile(as_handle(handle_.get()), buffer, want, &got, nullptr)) return 0;
   return got;
 }
 
@@ -59,7 +59,7 @@ bool platform_file::write(const void* data, std::size_t size) {
   while (size > 0) {
     const DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD put = 0;
-    if (!WriteFile(as_handle(handle_), bytes, chunk, &put, nullptr) || put == 0) return false;
+    if (!WriteFile(as_handle(handle_.get()), bytes, chunk, &put, nullptr) || put == 0) return false;
     bytes += put;
     size -= put;
   }
@@ -68,7 +68,7 @@ bool platform_file::write(const void* data, std::size_t size) {
 
 std::int64_t platform_file::size() const {
   LARGE_INTEGER value;
-  if (!valid() || !GetFileSizeEx(as_handle(handle_), &value)) return -1;
+  if (!valid() || !GetFileSizeEx(as_handle(handle_.get()), &value)) return -1;
   return value.QuadPart;
 }
 
@@ -76,14 +76,11 @@ bool platform_file::seek(std::int64_t offset) {
   if (!valid() || offset < 0) return false;
   LARGE_INTEGER to;
   to.QuadPart = offset;
-  return SetFilePointerEx(as_handle(handle_), to, nullptr, FILE_BEGIN) != 0;
+  return SetFilePointerEx(as_handle(handle_.get()), to, nullptr, FILE_BEGIN) != 0;
 }
 
-void platform_file::close() {
-  if (valid()) {
-    CloseHandle(as_handle(handle_));
-    handle_ = invalid;
-  }
+void platform_file::close_handle(std::intptr_t handle) {
+  CloseHandle(as_handle(handle));
 }
 
 bool platform_file::replace(const std::string& from, const std::string& to) {

@@ -13,6 +13,7 @@
 #include "folder_listing.h"
 #include "system.h"
 #include "system_rules.h"
+#include "win32/win_handles.h"
 
 std::string environment_variable(const std::string& name) {
   char value[255];
@@ -65,10 +66,8 @@ int run_program(const std::string& file, const std::string& parameters, const st
   info.lpDirectory = directory.empty() ? nullptr : directory.c_str();
   info.nShow = (flags & run_hidden) ? SW_HIDE : SW_SHOWNORMAL;
   if (!ShellExecuteExA(&info)) return 0;
-  if (info.hProcess != nullptr) {
-    WaitForSingleObject(info.hProcess, INFINITE);
-    CloseHandle(info.hProcess);
-  }
+  const win::unique_kernel_handle process(info.hProcess);
+  if (process) WaitForSingleObject(process.get(), INFINITE);
   return 1;
 }
 
@@ -142,14 +141,11 @@ namespace {
 class find_listing : public folder_listing {
  public:
   find_listing(HANDLE handle, const WIN32_FIND_DATAA& first) : handle_(handle), data_(first) {}
-  ~find_listing() override { FindClose(handle_); }
-  find_listing(const find_listing&) = delete;
-  find_listing& operator=(const find_listing&) = delete;
 
   bool next(std::string& name, bool& folder) override {
     if (first_pending_) {
       first_pending_ = false;
-    } else if (!FindNextFileA(handle_, &data_)) {
+    } else if (!FindNextFileA(handle_.get(), &data_)) {
       return false;
     }
     name = data_.cFileName;
@@ -158,7 +154,7 @@ class find_listing : public folder_listing {
   }
 
  private:
-  HANDLE handle_;
+  win::unique_find_handle handle_;
   WIN32_FIND_DATAA data_;
   bool first_pending_ = true;
 };

@@ -24,6 +24,7 @@
 
 #include "toolkit.h"
 #include "toolkit_core.h"
+#include "win32/win_handles.h"
 
 // The shared rule of control events speaks in the platform's numbers.
 static_assert(message_command == WM_COMMAND && message_notify == WM_NOTIFY);
@@ -41,19 +42,16 @@ namespace {
 
 // ---- Owners -----------------------------------------------------------------
 
+// Members are released in reverse order: a window goes before the
+// accelerators and the brush it uses.
 struct window_record {
-  HWND hwnd = nullptr;
-  HACCEL shortcuts = nullptr;
-  HBRUSH background = nullptr;  // null: the class's button-face brush
-  ~window_record() {
-    if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
-    if (shortcuts) DestroyAcceleratorTable(shortcuts);
-    if (background) DeleteObject(background);
-  }
+  win::unique_brush background;  // null: the class's button-face brush
+  win::unique_accelerators shortcuts;
+  win::unique_window hwnd;
 };
 
 struct control_record {
-  HWND hwnd = nullptr;
+  win::unique_window hwnd;
   control_kind kind = control_kind::text;
   int number = -1;
   HWND window = nullptr;  // the top-level window holding it
@@ -61,37 +59,24 @@ struct control_record {
   int minimum = 0, maximum = 0;
   HANDLE image = nullptr;  // shown by image controls and image buttons (not owned)
   int hover_colour = 0;
-  ~control_record() {
-    if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
-  }
 };
 
 struct status_record {
-  HWND hwnd = nullptr;
+  win::unique_window hwnd;
   std::vector<int> field_ends;
-  ~status_record() {
-    if (hwnd && IsWindow(hwnd)) DestroyWindow(hwnd);
-  }
 };
 
 struct font_record {
-  HFONT font = nullptr;
-  ~font_record() {
-    if (font) DeleteObject(font);
-  }
+  win::unique_font font;
 };
 
+// One of the two, by the image's kind.
 struct image_record {
-  HANDLE handle = nullptr;
-  bool icon = false;
+  win::unique_icon icon;
+  win::unique_bitmap bitmap;
   int width = 0, height = 0;
-  ~image_record() {
-    if (!handle) return;
-    if (icon) {
-      DestroyIcon(static_cast<HICON>(handle));
-    } else {
-      DeleteObject(handle);
-    }
+  HANDLE handle() const {
+    return icon ? static_cast<HANDLE>(icon.get()) : static_cast<HANDLE>(bitmap.get());
   }
 };
 
@@ -135,7 +120,7 @@ constexpr std::size_t max_pending_events = 1024;
 int window_number_of(HWND hwnd) {
   if (!hwnd) return -1;
   lock guard(tables_mutex);
-  return windows.find_number([&](const window_record& w) { return w.hwnd == hwnd; });
+  return windows.find_number([&](const window_record& w) { return w.hwnd.get() == hwnd; });
 }
 
 // A copy of what a control operation needs, taken under the lock.
@@ -152,21 +137,22 @@ bool view_control(int number, control_view& view) {
   lock guard(tables_mutex);
   const control_record* c = controls.find(number);
   if (!c) return false;
-  view = {c->hwnd, c->kind, c->number, c->minimum, c->maximum, c->image, c->hover_colour};
+  view = {c->hwnd.get(), c->kind, c->number, c->minimum, c->maximum, c->image, c->hover_colour};
   return true;
 }
 
 bool view_control_by_handle(HWND hwnd, control_view& view) {
   if (!hwnd) return false;
   lock guard(tables_mutex);
-  const int number = controls.find_number([&](const control_record& c) { return c.hwnd == hwnd; });
+  const int number =
+      controls.find_number([&](const control_record& c) { return c.hwnd.get() == hwnd; });
   return number >= 0 && view_control(number, view);
 }
 
 HWND window_hwnd(int number) {
   lock guard(tables_mutex);
   const window_record* w = windows.find(number);
-  return w ? w->hwnd : nullptr;
+  return w ? w->hwnd.get() : nullptr;
 }
 
 void note_event(int code, HWND window, int control = -1) {
@@ -213,12 +199,15 @@ ui_handle store_image(int requested, decode_result result, const decoded_image& 
                       const std::uint8_t* data) {
   if (result != decode_result::ok) return 0;
   auto record = std::make_unique<image_record>();
-  record->handle = make_native_image(decoded, data);
-  if (!record->handle) return 0;
-  record->icon = decoded.kind == image_kind::icon;
+  const HANDLE handle = make_native_image(decoded, data);
+  if (!handle) return 0;
+  if (decoded.kind == image_kind::icon) {
+    record->icon.reset(static_cast<HICON>(handle));
+  } else {
+    record->bitmap.reset(static_cast<HBITMAP>(handle));
+  }
   record->width = decoded.width;
   record->height = decoded.height;
-  const HANDLE handle = record->handle;
   lock guard(tables_mutex);
   const int number = images.claim(requested);
   if (number < 0) return 0;
@@ -232,10 +221,11 @@ bool image_facts(HANDLE image, bool& icon, int& width, int& height) {
   if (!image) return false;
   {
     lock guard(tables_mutex);
-    const int number = images.find_number([&](const image_record& r) { return r.handle == image; });
+    const int number =
+        images.find_number([&](const image_record& r) { return r.handle() == image; });
     if (number >= 0) {
       const image_record* r = images.find(number);
-      icon = r->icon, width = r->width, height = r->height;
+      icon = r->icon.valid(), width = r->width, height = r->height;
       return true;
     }
   }
@@ -247,6 +237,8 @@ bool image_facts(HANDLE image, bool& icon, int& width, int& height) {
   }
   ICONINFO info{};
   if (!GetIconInfo(static_cast<HICON>(image), &info)) return false;
+  // Copies made for the caller.
+  const win::unique_bitmap colour(info.hbmColor), mask(info.hbmMask);
   BITMAP bitmap{};
   if (info.hbmColor) {
     GetObject(info.hbmColor, sizeof bitmap, &bitmap);
@@ -254,8 +246,6 @@ bool image_facts(HANDLE image, bool& icon, int& width, int& height) {
     GetObject(info.hbmMask, sizeof bitmap, &bitmap);
     bitmap.bmHeight /= 2;  // the mask holds both halves
   }
-  if (info.hbmColor) DeleteObject(info.hbmColor);
-  if (info.hbmMask) DeleteObject(info.hbmMask);
   icon = true, width = bitmap.bmWidth, height = bitmap.bmHeight;
   return width > 0 && height > 0;
 }
@@ -376,8 +366,8 @@ link_state* link_of(HWND hwnd) {
 }
 
 void paint_link(HWND hwnd) {
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(hwnd, &paint);
+  const win::paint_session paint(hwnd);
+  const HDC dc = paint.dc();
   link_state* state = link_of(hwnd);
   RECT client;
   GetClientRect(hwnd, &client);
@@ -396,13 +386,10 @@ void paint_link(HWND hwnd) {
     colour = colour_ref(hover_colour);
   }
   SetTextColor(dc, colour);
-  HGDIOBJ old_font = nullptr;
-  if (state && state->font) old_font = SelectObject(dc, state->font);
+  const win::gdi_selection font(dc, state ? state->font : nullptr);
   char text[1024];
   const int length = GetWindowTextA(hwnd, text, sizeof text);
   DrawTextA(dc, text, length, &client, DT_LEFT | DT_TOP | DT_NOPREFIX | DT_WORDBREAK);
-  if (old_font) SelectObject(dc, old_font);
-  EndPaint(hwnd, &paint);
 }
 
 // Repaints the link together with the window's background under it, so a
@@ -495,7 +482,7 @@ void move_focus(HWND window, bool backwards) {
   {
     lock guard(tables_mutex);
     controls.for_each([&](int, const control_record& c) {
-      if (c.window == window && accepts_focus(c.kind)) order.push_back({c.creation, c.hwnd});
+      if (c.window == window && accepts_focus(c.kind)) order.push_back({c.creation, c.hwnd.get()});
     });
   }
   std::sort(order.begin(), order.end(),
@@ -529,7 +516,7 @@ void resize_status_bars(HWND window) {
   {
     lock guard(tables_mutex);
     status_bars.for_each([&](int, const status_record& s) {
-      if (GetParent(s.hwnd) == window) bars.push_back(s.hwnd);
+      if (GetParent(s.hwnd.get()) == window) bars.push_back(s.hwnd.get());
     });
   }
   for (HWND bar : bars) SendMessageA(bar, WM_SIZE, 0, 0);
@@ -596,8 +583,8 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM 
       {
         lock guard(tables_mutex);
         const int number =
-            windows.find_number([&](const window_record& w) { return w.hwnd == hwnd; });
-        if (number >= 0) background = windows.find(number)->background;
+            windows.find_number([&](const window_record& w) { return w.hwnd.get() == hwnd; });
+        if (number >= 0) background = windows.find(number)->background.get();
       }
       if (!background) break;
       RECT client;
@@ -676,7 +663,7 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
       reinterpret_cast<WPARAM>(default_font ? default_font : GetStockObject(DEFAULT_GUI_FONT)),
       TRUE);
   auto record = std::make_unique<control_record>();
-  record->hwnd = hwnd;
+  record->hwnd.reset(hwnd);
   record->kind = made.kind;
   record->number = number;
   record->window = GetAncestor(parent, GA_ROOT);
@@ -702,22 +689,18 @@ void ensure_icon_storage() {
 
 // A copy of a bitmap scaled to the given size, for an image list.
 HBITMAP scaled_bitmap(HBITMAP source, int source_width, int source_height, int width, int height) {
-  HDC screen = GetDC(nullptr);
-  HDC from = CreateCompatibleDC(screen);
-  HDC to = CreateCompatibleDC(screen);
-  HBITMAP scaled = CreateCompatibleBitmap(screen, width, height);
+  const win::window_dc screen(nullptr);
+  const win::unique_memory_dc from(CreateCompatibleDC(screen.get()));
+  const win::unique_memory_dc to(CreateCompatibleDC(screen.get()));
+  HBITMAP scaled = CreateCompatibleBitmap(screen.get(), width, height);
   if (from && to && scaled) {
-    HGDIOBJ old_from = SelectObject(from, source);
-    HGDIOBJ old_to = SelectObject(to, scaled);
-    SetStretchBltMode(to, HALFTONE);
-    SetBrushOrgEx(to, 0, 0, nullptr);
-    StretchBlt(to, 0, 0, width, height, from, 0, 0, source_width, source_height, SRCCOPY);
-    SelectObject(from, old_from);
-    SelectObject(to, old_to);
+    const win::gdi_selection from_source(from.get(), source);
+    const win::gdi_selection to_scaled(to.get(), scaled);
+    SetStretchBltMode(to.get(), HALFTONE);
+    SetBrushOrgEx(to.get(), 0, 0, nullptr);
+    StretchBlt(to.get(), 0, 0, width, height, from.get(), 0, 0, source_width, source_height,
+               SRCCOPY);
   }
-  if (from) DeleteDC(from);
-  if (to) DeleteDC(to);
-  ReleaseDC(nullptr, screen);
   return scaled;
 }
 
@@ -737,11 +720,9 @@ int store_list_icon(HANDLE image) {
     for (auto [list, index] : {std::pair{small_icons, &small_index}, {large_icons, &large_index}}) {
       int cx = 0, cy = 0;
       ImageList_GetIconSize(list, &cx, &cy);
-      HBITMAP copy = scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy);
-      if (copy) {
-        *index = ImageList_Add(list, copy, nullptr);
-        DeleteObject(copy);
-      }
+      const win::unique_bitmap copy(
+          scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy));
+      if (copy) *index = ImageList_Add(list, copy.get(), nullptr);
     }
   }
   // Both lists keep the same indexes; undo a half-done addition.
@@ -785,8 +766,8 @@ ui_handle open_window(int number, int x, int y, int width, int height, unsigned 
   ACCEL keys[2] = {{FVIRTKEY, VK_TAB, command_next_control},
                    {FVIRTKEY | FSHIFT, VK_TAB, command_previous_control}};
   auto record = std::make_unique<window_record>();
-  record->hwnd = hwnd;
-  record->shortcuts = CreateAcceleratorTableA(keys, 2);
+  record->hwnd.reset(hwnd);
+  record->shortcuts.reset(CreateAcceleratorTableA(keys, 2));
   {
     lock guard(tables_mutex);
     windows.put(claimed, std::move(record));
@@ -825,20 +806,20 @@ void close_window(int number) {
     if (!window) return;
     std::vector<int> doomed;
     controls.for_each([&](int n, const control_record& c) {
-      if (c.window == window->hwnd) doomed.push_back(n);
+      if (c.window == window->hwnd.get()) doomed.push_back(n);
     });
     for (int n : doomed) window_controls.push_back(controls.take(n));
     doomed.clear();
     status_bars.for_each([&](int n, const status_record& s) {
-      if (GetParent(s.hwnd) == window->hwnd) doomed.push_back(n);
+      if (GetParent(s.hwnd.get()) == window->hwnd.get()) doomed.push_back(n);
     });
     for (int n : doomed) window_bars.push_back(status_bars.take(n));
   }
-  if (control_parent == window->hwnd) control_parent = nullptr;
-  HWND owner = GetWindow(window->hwnd, GW_OWNER);
+  if (control_parent == window->hwnd.get()) control_parent = nullptr;
+  HWND owner = GetWindow(window->hwnd.get(), GW_OWNER);
   // The window takes its child windows with it.
-  for (auto& c : window_controls) c->hwnd = nullptr;
-  for (auto& s : window_bars) s->hwnd = nullptr;
+  for (auto& c : window_controls) static_cast<void>(c->hwnd.release());
+  for (auto& s : window_bars) static_cast<void>(s->hwnd.release());
   window.reset();
   if (owner) SetActiveWindow(owner);
 }
@@ -863,21 +844,17 @@ void set_window_background(int number, int colour) {
   // A brush of the window's own, painted on WM_ERASEBKGND: the class's
   // brush would repaint every window of the toolkit.
   LOGBRUSH description{BS_SOLID, colour_ref(colour), 0};
-  HBRUSH brush = CreateBrushIndirect(&description);
+  win::unique_brush brush(CreateBrushIndirect(&description));
   if (!brush) return;
-  HBRUSH old = nullptr;
+  win::unique_brush old;  // deleted once the window no longer paints with it
   {
     lock guard(tables_mutex);
     window_record* w = windows.find(number);
-    if (!w) {
-      DeleteObject(brush);
-      return;
-    }
-    old = w->background;
-    w->background = brush;
+    if (!w) return;
+    old = std::move(w->background);
+    w->background = std::move(brush);
   }
   InvalidateRect(hwnd, nullptr, TRUE);
-  if (old) DeleteObject(old);
 }
 
 void set_window_topmost(int number) {
@@ -1106,7 +1083,7 @@ ui_handle create_status_bar(int number, ui_handle window) {
                               nullptr, GetModuleHandleA(nullptr), nullptr);
   if (!hwnd) return 0;
   auto record = std::make_unique<status_record>();
-  record->hwnd = hwnd;
+  record->hwnd.reset(hwnd);
   {
     lock guard(tables_mutex);
     status_bars.put(claimed, std::move(record));
@@ -1123,7 +1100,7 @@ void add_status_bar_field(int width) {
     status_record* bar = status_bars.find(last_status_bar);
     if (!bar || bar->field_ends.size() >= 255) return;  // the control's limit of parts
     bar->field_ends.push_back((bar->field_ends.empty() ? 0 : bar->field_ends.back()) + width);
-    hwnd = bar->hwnd;
+    hwnd = bar->hwnd.get();
     ends = bar->field_ends;
   }
   SendMessageA(hwnd, SB_SETPARTS, ends.size(), reinterpret_cast<LPARAM>(ends.data()));
@@ -1137,7 +1114,7 @@ void set_status_bar_text(int number, int field, const std::string& text, int fla
     if (!bar) return;
     const int fields = std::max<int>(1, static_cast<int>(bar->field_ends.size()));
     if (field < 0 || field >= fields) return;
-    hwnd = bar->hwnd;
+    hwnd = bar->hwnd.get();
   }
   WPARAM type = static_cast<WPARAM>(field);
   if (flags & status_raised) type |= SBT_POPOUT;
@@ -1156,17 +1133,19 @@ void set_status_bar_text(int number, int field, const std::string& text, int fla
 
 ui_handle load_font(int number, const std::string& face, int size, int flags) {
   if (number != -1 && (number < 0 || number > max_object_number)) return 0;
-  HDC screen = GetDC(nullptr);
-  const int dpi = screen ? GetDeviceCaps(screen, LOGPIXELSY) : 96;
-  if (screen) ReleaseDC(nullptr, screen);
+  int dpi = 96;
+  {
+    const win::window_dc screen(nullptr);
+    if (screen.get()) dpi = GetDeviceCaps(screen.get(), LOGPIXELSY);
+  }
   // A negative height asks for the character height, without the leading.
   const int height = -MulDiv(size, dpi, 72);
-  HFONT font = CreateFontA(
+  win::unique_font font(CreateFontA(
       height, 0, 0, 0, (flags & font_bold) ? FW_BOLD : FW_NORMAL,
       (flags & font_italic) ? TRUE : FALSE, (flags & font_underline) ? TRUE : FALSE,
       (flags & font_strikeout) ? TRUE : FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
       CLIP_DEFAULT_PRECIS, (flags & font_high_quality) ? ANTIALIASED_QUALITY : DEFAULT_QUALITY,
-      DEFAULT_PITCH | FF_DONTCARE, face.c_str());
+      DEFAULT_PITCH | FF_DONTCARE, face.c_str()));
   std::unique_ptr<font_record> old;
   int claimed;
   {
@@ -1174,20 +1153,17 @@ ui_handle load_font(int number, const std::string& face, int size, int flags) {
     if (number != -1) old = fonts.take(number);
     claimed = fonts.claim(number);
   }
-  if (old && default_font == old->font) default_font = nullptr;
+  if (old && default_font == old->font.get()) default_font = nullptr;
   old.reset();
-  if (!font) return 0;
-  if (claimed < 0) {
-    DeleteObject(font);
-    return 0;
-  }
+  if (!font || claimed < 0) return 0;
+  const HFONT handle = font.get();
   auto record = std::make_unique<font_record>();
-  record->font = font;
+  record->font = std::move(font);
   {
     lock guard(tables_mutex);
     fonts.put(claimed, std::move(record));
   }
-  return number == -1 ? static_cast<ui_handle>(claimed) : reinterpret_cast<ui_handle>(font);
+  return number == -1 ? static_cast<ui_handle>(claimed) : reinterpret_cast<ui_handle>(handle);
 }
 
 void free_all_fonts() {
@@ -1221,7 +1197,7 @@ ui_handle load_image(int number, const std::string& path) {
 ui_handle image_handle(int number) {
   lock guard(tables_mutex);
   const image_record* image = images.find(number);
-  return image ? reinterpret_cast<ui_handle>(image->handle) : 0;
+  return image ? reinterpret_cast<ui_handle>(image->handle()) : 0;
 }
 
 ui_handle use_image(int number) {
@@ -1244,7 +1220,7 @@ void free_image(int number) {
     lock guard(tables_mutex);
     image = images.take(number);
   }
-  if (image && image->handle == current_image) current_image = nullptr;
+  if (image && image->handle() == current_image) current_image = nullptr;
 }
 
 void free_all_images() {
@@ -1266,7 +1242,7 @@ void set_window_hook(window_hook procedure) {
   std::vector<HWND> open;
   {
     lock guard(tables_mutex);
-    windows.for_each([&](int, const window_record& w) { open.push_back(w.hwnd); });
+    windows.for_each([&](int, const window_record& w) { open.push_back(w.hwnd.get()); });
   }
   for (HWND hwnd : open) {
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
@@ -1295,8 +1271,8 @@ int wait_window_event() {
     {
       lock guard(tables_mutex);
       const int number =
-          windows.find_number([&](const window_record& w) { return w.hwnd == active; });
-      if (number >= 0) shortcuts = windows.find(number)->shortcuts;
+          windows.find_number([&](const window_record& w) { return w.hwnd.get() == active; });
+      if (number >= 0) shortcuts = windows.find(number)->shortcuts.get();
     }
     translated = shortcuts && TranslateAcceleratorA(active, shortcuts, &message);
   }

@@ -15,7 +15,7 @@ namespace {
 
 using namespace server_test;
 
-class DownloadTest : public ::testing::Test {
+class Download : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     download_service_start();
@@ -94,7 +94,7 @@ class DownloadTest : public ::testing::Test {
   fs::path previous;
 };
 
-TEST_F(DownloadTest, WholeBodyOfASuccessfulReplyBecomesTheTarget) {
+TEST_F(Download, WholeBodyOfASuccessfulReplyBecomesTheTarget) {
   EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.exe"), program_bytes());
   EXPECT_NE(download_to_file(server.url("/reply?os=windows"), "vantrel.ini", settings_max_size), 0);
@@ -102,18 +102,18 @@ TEST_F(DownloadTest, WholeBodyOfASuccessfulReplyBecomesTheTarget) {
   EXPECT_EQ(files(), (std::vector<std::string>{"vantrel.exe", "vantrel.ini"}));
 }
 
-TEST_F(DownloadTest, EmptyBodyIsAnEmptyFile) {
+TEST_F(Download, EmptyBodyIsAnEmptyFile) {
   EXPECT_NE(download_to_file(server.url("/empty"), "vantrel.ini", settings_max_size), 0);
   EXPECT_TRUE(fs::exists("vantrel.ini"));
   EXPECT_EQ(fs::file_size("vantrel.ini"), 0u);
 }
 
-TEST_F(DownloadTest, HugeReplyArrivesWhole) {
+TEST_F(Download, HugeReplyArrivesWhole) {
   EXPECT_NE(download_to_file(server.url("/huge"), "vantrel.ini", settings_max_size), 0);
   EXPECT_EQ(fs::file_size("vantrel.ini"), 8000000u);
 }
 
-TEST_F(DownloadTest, FailuresLeaveNoTargetAndNothingTemporary) {
+TEST_F(Download, FailuresLeaveNoTargetAndNothingTemporary) {
   refused_port nobody;
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"404", server.url("/missing")},
@@ -136,7 +136,7 @@ TEST_F(DownloadTest, FailuresLeaveNoTargetAndNothingTemporary) {
   }
 }
 
-TEST_F(DownloadTest, FailureKeepsAnEarlierTargetAndSuccessReplacesIt) {
+TEST_F(Download, FailureKeepsAnEarlierTargetAndSuccessReplacesIt) {
   write_file("vantrel.exe", "earlier program");
   EXPECT_EQ(download_to_file(server.url("/missing"), "vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("vantrel.exe"), "earlier program");
@@ -147,7 +147,7 @@ TEST_F(DownloadTest, FailureKeepsAnEarlierTargetAndSuccessReplacesIt) {
   EXPECT_EQ(files(), std::vector<std::string>{"vantrel.exe"});
 }
 
-TEST_F(DownloadTest, TargetThatCannotBeWrittenFails) {
+TEST_F(Download, TargetThatCannotBeWrittenFails) {
   fs::create_directory("vantrel.exe");  // a folder in the file's place
   EXPECT_EQ(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
   EXPECT_TRUE(fs::is_directory("vantrel.exe"));
@@ -156,13 +156,13 @@ TEST_F(DownloadTest, TargetThatCannotBeWrittenFails) {
             0);
 }
 
-TEST_F(DownloadTest, BackslashPathsNameSubfolders) {
+TEST_F(Download, BackslashPathsNameSubfolders) {
   fs::create_directories("sub/dir");
   EXPECT_NE(download_to_file(server.url("/ok"), "sub\\dir\\vantrel.exe", settings_max_size), 0);
   EXPECT_EQ(read_file("sub/dir/vantrel.exe"), program_bytes());
 }
 
-TEST_F(DownloadTest, QueryGoesOutAsWritten) {
+TEST_F(Download, QueryGoesOutAsWritten) {
   EXPECT_NE(
       download_to_file(server.url("/reply?version=&os=windows"), "vantrel.ini", settings_max_size),
       0);
@@ -179,7 +179,7 @@ TEST_F(DownloadTest, QueryGoesOutAsWritten) {
                                "/reply?version=1%202%0D%0AX:%20y&os=windows"}));
 }
 
-TEST_F(DownloadTest, ForgettingACachedUrlIsHarmless) {
+TEST_F(Download, ForgettingACachedUrlIsHarmless) {
   forget_cached_url(server.url("/ok"));
   forget_cached_url("");
   EXPECT_NE(download_to_file(server.url("/ok"), "vantrel.exe", settings_max_size), 0);
@@ -188,7 +188,7 @@ TEST_F(DownloadTest, ForgettingACachedUrlIsHarmless) {
 // A hostile server or a broken proxy: every reply that is not a whole 200
 // fails, whatever the framing, and nothing is left behind. The stall cases
 // end on the watchdog's short deadline of the test build.
-TEST_F(DownloadTest, HostileRepliesFailAndLeaveNothing) {
+TEST_F(Download, HostileRepliesFailAndLeaveNothing) {
   const std::vector<std::pair<std::string, std::string>> cases = {
       {"chunked, cut inside a chunk", "/hostile/chunked_cut"},
       {"chunk size zz", "/hostile/chunked_bad"},
@@ -212,7 +212,7 @@ TEST_F(DownloadTest, HostileRepliesFailAndLeaveNothing) {
   EXPECT_EQ(std::count(requests.begin(), requests.end(), "/hostile/redirect_loop"), 6);
 }
 
-TEST_F(DownloadTest, WholeRepliesInOtherFramingsArrive) {
+TEST_F(Download, WholeRepliesInOtherFramingsArrive) {
   EXPECT_NE(download_to_file(server.url("/hostile/chunked"), "vantrel.exe", 1024 * 1024), 0);
   EXPECT_EQ(read_file("vantrel.exe"), program_bytes());
   EXPECT_NE(download_to_file(server.url("/hostile/redirects5"), "five.exe", 1024 * 1024), 0);
@@ -224,7 +224,7 @@ TEST_F(DownloadTest, WholeRepliesInOtherFramingsArrive) {
   EXPECT_EQ(read_file("half.exe"), program_bytes().substr(0, program_bytes().size() / 2));
 }
 
-TEST_F(DownloadTest, BoundIsTheLargestBodyAccepted) {
+TEST_F(Download, BoundIsTheLargestBodyAccepted) {
   const std::int64_t size = static_cast<std::int64_t>(program_bytes().size());
   EXPECT_NE(download_to_file(server.url("/ok"), "exact.exe", size), 0);
   EXPECT_EQ(download_to_file(server.url("/ok"), "over.exe", size - 1), 0);

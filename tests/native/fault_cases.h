@@ -3,15 +3,20 @@
 // compiler can neither drop nor move it) and followed by a store that proves
 // execution went on. A spy in front of the handler counts the faults, so that
 // a resumption in the middle of an instruction (which faults again, or not)
-// shows. Each case checks what it left behind with GoogleTest's EXPECTs.
+// shows. Each case checks what it left behind with GoogleTest's EXPECTs;
+// the fixture FaultHandler runs them under the handler.
 //
 // The spy and the read-only page are the platform's (fault_spy_posix.cpp,
 // fault_spy_win.cpp); the cases are the same instructions on both.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <span>
+
+#include "fault.h"
 
 namespace fault_test {
 
@@ -34,6 +39,20 @@ void write_register();
 void attach_spy();
 void detach_spy();
 int faults_seen();
+
+// The resumable faults' fixture: the handler installed, the spy in front
+// of it.
+class FaultHandler : public testing::Test {
+ protected:
+  void SetUp() override {
+    install_fault_handler();
+    attach_spy();
+  }
+  void TearDown() override {
+    detach_spy();
+    remove_fault_handler();
+  }
+};
 
 // A page that can be read but not written, holding a known pattern.
 class read_only_page {

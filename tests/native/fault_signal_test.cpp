@@ -21,18 +21,6 @@ using namespace fault_test;
 
 constexpr int handled_signals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGTRAP};
 
-class FaultHandler : public testing::Test {
- protected:
-  void SetUp() override {
-    install_fault_handler();
-    attach_spy();
-  }
-  void TearDown() override {
-    detach_spy();
-    remove_fault_handler();
-  }
-};
-
 // A handler that is not ours, to see it come back.
 void marker_handler(int, siginfo_t*, void*) {}
 

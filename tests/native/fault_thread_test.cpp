@@ -25,18 +25,6 @@ void run_all_cases() {
   }
 }
 
-class FaultHandler : public testing::Test {
- protected:
-  void SetUp() override {
-    install_fault_handler();
-    attach_spy();
-  }
-  void TearDown() override {
-    detach_spy();
-    remove_fault_handler();
-  }
-};
-
 TEST_F(FaultHandler, EachFaultIsSkipped) {
   run_all_cases();
 }

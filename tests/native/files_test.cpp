@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "service_fixtures.h"
 
 namespace {
@@ -26,6 +28,11 @@ struct line_case {
   std::string bytes;
   std::vector<std::string> lines;  // followed by empty texts
 };
+
+// A failing row is shown by its description, not its object's bytes.
+void PrintTo(const line_case& row, std::ostream* out) {
+  *out << row.what;
+}
 
 std::vector<line_case> line_cases() {
   using namespace std::string_literals;
@@ -56,9 +63,9 @@ std::vector<line_case> line_cases() {
   };
 }
 
-class line_read_table : public ::testing::TestWithParam<line_case> {};
+class LineReadTable : public ::testing::TestWithParam<line_case> {};
 
-TEST_P(line_read_table, lines_then_empty_texts) {
+TEST_P(LineReadTable, LinesThenEmptyTexts) {
   const line_case& c = GetParam();
   scratch_folder folder;
   folder.write("f.txt", c.bytes);
@@ -69,9 +76,9 @@ TEST_P(line_read_table, lines_then_empty_texts) {
   file_close(1);
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, line_read_table, ::testing::ValuesIn(line_cases()));
+INSTANTIATE_TEST_SUITE_P(Cases, LineReadTable, ::testing::ValuesIn(line_cases()), case_name());
 
-TEST(files, write_results_and_bytes) {
+TEST(Files, WriteResultsAndBytes) {
   scratch_folder folder;
   ASSERT_NE(file_create(0, folder.system_path("out.txt")), 0);
   EXPECT_EQ(file_write_line(""), 2u);
@@ -86,7 +93,7 @@ TEST(files, write_results_and_bytes) {
   EXPECT_EQ(folder.read("out.txt"), std::string("\r\nabc\r\ndefghz\0y", 15));
 }
 
-TEST(files, create_empties_an_existing_file) {
+TEST(Files, CreateEmptiesAnExistingFile) {
   scratch_folder folder;
   folder.write("out.txt", "old contents that are longer\r\n");
   ASSERT_NE(file_create(0, folder.system_path("out.txt")), 0);
@@ -95,7 +102,7 @@ TEST(files, create_empties_an_existing_file) {
   EXPECT_EQ(folder.read("out.txt"), "new\r\n");
 }
 
-TEST(files, written_lines_read_back) {
+TEST(Files, WrittenLinesReadBack) {
   scratch_folder folder;
   ASSERT_NE(file_create(10, folder.system_path("round.txt")), 0);
   file_write_line("first");
@@ -107,7 +114,7 @@ TEST(files, written_lines_read_back) {
   file_close(10);
 }
 
-TEST(files, current_file_is_the_most_recently_opened) {
+TEST(Files, CurrentFileIsTheMostRecentlyOpened) {
   scratch_folder folder;
   folder.write("a.txt", "a1\na2\n");
   folder.write("b.txt", "b1\nb2\n");
@@ -120,7 +127,7 @@ TEST(files, current_file_is_the_most_recently_opened) {
   file_close(2);
 }
 
-TEST(files, closing_the_current_file_leaves_none_even_if_others_are_open) {
+TEST(Files, ClosingTheCurrentFileLeavesNoneEvenIfOthersAreOpen) {
   scratch_folder folder;
   folder.write("a.txt", "a1\n");
   ASSERT_NE(file_create(3, folder.system_path("w.txt")), 0);
@@ -134,7 +141,7 @@ TEST(files, closing_the_current_file_leaves_none_even_if_others_are_open) {
   EXPECT_EQ(folder.read("w.txt"), "") << "file 3 was not current: nothing written to it";
 }
 
-TEST(files, reopening_a_number_closes_the_first_file) {
+TEST(Files, ReopeningANumberClosesTheFirstFile) {
   scratch_folder folder;
   folder.write("a.txt", "a1\n");
   folder.write("b.txt", "b1\n");
@@ -147,7 +154,7 @@ TEST(files, reopening_a_number_closes_the_first_file) {
   EXPECT_EQ(open_descriptors(), before);
 }
 
-TEST(files, failed_open_keeps_the_table_and_leaves_no_current_file) {
+TEST(Files, FailedOpenKeepsTheTableAndLeavesNoCurrentFile) {
   scratch_folder folder;
   folder.write("a.txt", "a1\na2\n");
   std::filesystem::create_directory(folder.path() / "dir");
@@ -173,7 +180,7 @@ TEST(files, failed_open_keeps_the_table_and_leaves_no_current_file) {
   EXPECT_EQ(open_descriptors(), before);
 }
 
-TEST(files, any_non_negative_number_and_a_new_one) {
+TEST(Files, AnyNonNegativeNumberAndANewOne) {
   scratch_folder folder;
   folder.write("a.txt", "high\n");
   folder.write("b.txt", "new\n");
@@ -192,7 +199,7 @@ TEST(files, any_non_negative_number_and_a_new_one) {
   file_close(2000000000);
 }
 
-TEST(files, close_of_an_unused_number_is_ignored) {
+TEST(Files, CloseOfAnUnusedNumberIsIgnored) {
   scratch_folder folder;
   folder.write("a.txt", "a1\na2\n");
   ASSERT_NE(file_open_read(7, folder.system_path("a.txt")), 0);
@@ -202,7 +209,7 @@ TEST(files, close_of_an_unused_number_is_ignored) {
   file_close(7);
 }
 
-TEST(files, close_all_closes_every_number) {
+TEST(Files, CloseAllClosesEveryNumber) {
   scratch_folder folder;
   folder.write("a.txt", "a\n");
   const int before = open_descriptors();
@@ -213,7 +220,7 @@ TEST(files, close_all_closes_every_number) {
   EXPECT_EQ(file_read_line(), "");
 }
 
-TEST(files, reading_a_written_file_and_writing_a_read_file_do_nothing) {
+TEST(Files, ReadingAWrittenFileAndWritingAReadFileDoNothing) {
   scratch_folder folder;
   folder.write("a.txt", "keep\n");
   ASSERT_NE(file_open_read(1, folder.system_path("a.txt")), 0);

@@ -24,7 +24,7 @@ using service_test::scratch_folder;
 
 // ---- pure rules -----------------------------------------------------------
 
-TEST(wildcards, table) {
+TEST(Wildcards, Table) {
   const struct {
     const char* pattern;
     const char* name;
@@ -68,7 +68,7 @@ TEST(wildcards, table) {
   EXPECT_FALSE(wildcard_match("*a*a*a*a*a*a*a*a*b", std::string(5000, 'a')));
 }
 
-TEST(run_folder_rule, table) {
+TEST(RunFolderRule, Table) {
   const struct {
     const char* file;
     const char* folder;
@@ -86,7 +86,7 @@ TEST(run_folder_rule, table) {
   }
 }
 
-TEST(scan_specification_rule, table) {
+TEST(ScanSpecificationRule, Table) {
   EXPECT_EQ(scan_specification("langues", "*.txt"), "langues\\*.txt");
   EXPECT_EQ(scan_specification("langues\\", "*.txt"), "langues\\*.txt");
   EXPECT_EQ(scan_specification("langues", ""), "langues\\*.*");
@@ -96,7 +96,7 @@ TEST(scan_specification_rule, table) {
 
 // ---- file size, delete ----------------------------------------------------
 
-TEST(file_size, table) {
+TEST(FileSize, Table) {
   scratch_folder folder;
   folder.write("empty.txt", "");
   folder.write("five.txt", "12345");
@@ -120,14 +120,14 @@ TEST(file_size, table) {
   for (const auto& c : cases) EXPECT_EQ(file_size(c.path), c.size) << c.what;
 }
 
-TEST(file_size, low_32_bits_of_a_large_file) {
+TEST(FileSize, Low32BitsOfALargeFile) {
   scratch_folder folder;
   const fs::path big = folder.write("big.bin", "");
   fs::resize_file(big, (std::int64_t{1} << 32) + 7);  // sparse where the file system allows
   EXPECT_EQ(file_size(folder.system_path("big.bin")), 7);
 }
 
-TEST(file_delete, table) {
+TEST(FileDelete, Table) {
   scratch_folder folder;
   folder.write("a.txt", "x");
   fs::create_directory(folder.path() / "dir");
@@ -151,7 +151,7 @@ listing scan_all() {
   return seen;
 }
 
-class directory_scan_test : public ::testing::Test {
+class DirectoryScan : public ::testing::Test {
  protected:
   void SetUp() override {
     folder_.write("langues/fr.txt", "");
@@ -163,7 +163,7 @@ class directory_scan_test : public ::testing::Test {
   scratch_folder folder_;
 };
 
-TEST_F(directory_scan_test, pattern_table) {
+TEST_F(DirectoryScan, PatternTable) {
   const std::string langues = folder_.system_path("langues");
   const struct {
     const char* what;
@@ -195,7 +195,7 @@ TEST_F(directory_scan_test, pattern_table) {
   }
 }
 
-TEST_F(directory_scan_test, relative_folder_and_current_folder) {
+TEST_F(DirectoryScan, RelativeFolderAndCurrentFolder) {
   current_folder_scope inside(folder_.path());
   EXPECT_NE(examine_directory(1, "langues", "*.ico"), 0);
   EXPECT_EQ(scan_all(), (listing{{"fr.ico", 1}}));
@@ -203,7 +203,7 @@ TEST_F(directory_scan_test, relative_folder_and_current_folder) {
   EXPECT_EQ(scan_all(), (listing{{"langues", 2}}));
 }
 
-TEST_F(directory_scan_test, nothing_matches) {
+TEST_F(DirectoryScan, NothingMatches) {
   const std::string langues = folder_.system_path("langues");
   const struct {
     const char* what;
@@ -220,7 +220,7 @@ TEST_F(directory_scan_test, nothing_matches) {
   }
 }
 
-TEST_F(directory_scan_test, a_new_scan_under_the_same_number_replaces_the_old) {
+TEST_F(DirectoryScan, ANewScanUnderTheSameNumberReplacesTheOld) {
   const std::string langues = folder_.system_path("langues");
   ASSERT_NE(examine_directory(3, langues, "*.txt"), 0);
   ASSERT_NE(next_directory_entry(), 0);
@@ -238,7 +238,7 @@ int add_argument(int argument) {
   return 0;
 }
 
-TEST(thread_start, runs_each_procedure_with_its_argument) {
+TEST(ThreadStart, RunsEachProcedureWithItsArgument) {
   thread_sum = 0;
   int expected = 0;
   for (int i = 1; i <= 20; ++i) {
@@ -250,7 +250,7 @@ TEST(thread_start, runs_each_procedure_with_its_argument) {
   EXPECT_EQ(thread_start(nullptr, 1), 0u);
 }
 
-TEST(environment_variable, values_and_limits) {
+TEST(EnvironmentVariable, ValuesAndLimits) {
   test_environment::set("SERVICES_TEST_VALUE", "C:\\Temp");
   EXPECT_EQ(environment_variable("SERVICES_TEST_VALUE"), "C:\\Temp");
   test_environment::set("SERVICES_TEST_VALUE", std::string(254, 't'));

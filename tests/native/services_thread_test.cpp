@@ -23,7 +23,7 @@ int count_start(int) {
   return 0;
 }
 
-TEST(services_threads, thread_start_from_several_threads) {
+TEST(ServicesThreads, ThreadStartFromSeveralThreads) {
   started = 0;
   std::vector<std::thread> starters;
   std::atomic<int> handles{0};
@@ -60,7 +60,7 @@ int read_reply(int) {
   return 0;
 }
 
-TEST(services_threads, files_and_settings_handed_to_a_worker) {
+TEST(ServicesThreads, FilesAndSettingsHandedToAWorker) {
   service_test::scratch_folder folder;
   worker_folder = folder.system_path();
   ASSERT_NE(file_create(0, worker_folder + "\\reply.ini"), 0);

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
+#include "case_names.h"
 #include "service_fixtures.h"
 
 namespace {
@@ -20,6 +22,11 @@ struct lookup_case {
   std::string key;
   std::string expected;  // with the default "DEF"
 };
+
+// A failing row is shown by its description, not its object's bytes.
+void PrintTo(const lookup_case& row, std::ostream* out) {
+  *out << row.what;
+}
 
 const std::string kDefault = "DEF";
 
@@ -76,9 +83,9 @@ std::vector<lookup_case> lookup_cases() {
   };
 }
 
-class settings_lookup_table : public ::testing::TestWithParam<lookup_case> {};
+class SettingsLookupTable : public ::testing::TestWithParam<lookup_case> {};
 
-TEST_P(settings_lookup_table, pure_lookup_and_reader_agree) {
+TEST_P(SettingsLookupTable, PureLookupAndReaderAgree) {
   const lookup_case& c = GetParam();
   std::string value;
   const bool found = settings_lookup(c.text, c.key, value);
@@ -91,9 +98,10 @@ TEST_P(settings_lookup_table, pure_lookup_and_reader_agree) {
   settings_close();
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, settings_lookup_table, ::testing::ValuesIn(lookup_cases()));
+INSTANTIATE_TEST_SUITE_P(Cases, SettingsLookupTable, ::testing::ValuesIn(lookup_cases()),
+                         case_name());
 
-TEST(settings, crlf_and_lf_files_read_the_same) {
+TEST(Settings, CrlfAndLfFilesReadTheSame) {
   const std::vector<std::string> keys = {"version", "date", "url", "missing"};
   const std::string lf = "version=1.2\n; note\ndate=2024-01-01\nurl=http://x/y?a=b\n";
   std::string crlf;
@@ -107,13 +115,13 @@ TEST(settings, crlf_and_lf_files_read_the_same) {
   }
 }
 
-TEST(settings, empty_key_gives_the_default) {
+TEST(Settings, EmptyKeyGivesTheDefault) {
   std::string value = "untouched";
   EXPECT_FALSE(settings_lookup("=x\n", "", value));
   EXPECT_EQ(value, "untouched");
 }
 
-TEST(settings, default_absent_gives_the_empty_text) {
+TEST(Settings, DefaultAbsentGivesTheEmptyText) {
   scratch_folder folder;
   folder.write("s.ini", "a=1\n");
   ASSERT_NE(settings_open(folder.system_path("s.ini")), 0);
@@ -122,7 +130,7 @@ TEST(settings, default_absent_gives_the_empty_text) {
   settings_close();
 }
 
-TEST(settings, closed_reader_gives_defaults) {
+TEST(Settings, ClosedReaderGivesDefaults) {
   scratch_folder folder;
   folder.write("s.ini", "a=1\n");
   ASSERT_NE(settings_open(folder.system_path("s.ini")), 0);
@@ -132,7 +140,7 @@ TEST(settings, closed_reader_gives_defaults) {
   EXPECT_EQ(settings_read("a", "DEF"), "DEF");
 }
 
-TEST(settings, failed_open_leaves_the_previous_file_closed) {
+TEST(Settings, FailedOpenLeavesThePreviousFileClosed) {
   scratch_folder folder;
   folder.write("s.ini", "a=1\n");
   ASSERT_NE(settings_open(folder.system_path("s.ini")), 0);
@@ -140,7 +148,7 @@ TEST(settings, failed_open_leaves_the_previous_file_closed) {
   EXPECT_EQ(settings_read("a", "DEF"), "DEF");
 }
 
-TEST(settings, reopening_replaces_the_loaded_text) {
+TEST(Settings, ReopeningReplacesTheLoadedText) {
   scratch_folder folder;
   folder.write("one.ini", "a=1\n");
   folder.write("two.ini", "b=2\n");
@@ -154,7 +162,7 @@ TEST(settings, reopening_replaces_the_loaded_text) {
   EXPECT_EQ(service_test::open_descriptors(), before);
 }
 
-TEST(settings, loaded_text_is_a_snapshot) {
+TEST(Settings, LoadedTextIsASnapshot) {
   scratch_folder folder;
   folder.write("s.ini", "a=1\n");
   ASSERT_NE(settings_open(folder.system_path("s.ini")), 0);
@@ -163,7 +171,7 @@ TEST(settings, loaded_text_is_a_snapshot) {
   settings_close();
 }
 
-TEST(settings, file_can_be_deleted_after_close) {
+TEST(Settings, FileCanBeDeletedAfterClose) {
   scratch_folder folder;
   folder.write("s.ini", "a=1\n");
   ASSERT_NE(settings_open(folder.system_path("s.ini")), 0);
@@ -174,7 +182,7 @@ TEST(settings, file_can_be_deleted_after_close) {
 // Bad input: each gives a defined result, never a crash or a read beyond
 // the loaded text (the suite runs under ASan and UBSan).
 
-TEST(settings_bad_input, missing_empty_folder_long_path_oversized) {
+TEST(SettingsBadInput, MissingEmptyFolderLongPathOversized) {
   scratch_folder folder;
   folder.write("empty.ini", "");
   std::filesystem::create_directory(folder.path() / "folder.ini");
@@ -205,7 +213,7 @@ TEST(settings_bad_input, missing_empty_folder_long_path_oversized) {
   }
 }
 
-TEST(settings_bad_input, text_without_final_line_end_or_with_only_blanks) {
+TEST(SettingsBadInput, TextWithoutFinalLineEndOrWithOnlyBlanks) {
   // Each ends right inside the scan of a key or value.
   const std::string texts[] = {"version",    "version ", "version=", " ",  ";",
                                "[",          "   ;",     "a=1\r",    "\r", std::string(1, '\0'),
@@ -226,7 +234,7 @@ TEST(settings_bad_input, text_without_final_line_end_or_with_only_blanks) {
   EXPECT_EQ(value, "x");
 }
 
-TEST(settings_bad_input, long_lines_are_read_whole) {
+TEST(SettingsBadInput, LongLinesAreReadWhole) {
   // Longer than a 64,000-byte string work area: the value is kept whole
   // rather than truncated.
   const std::string big(200000, 'v');

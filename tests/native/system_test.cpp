@@ -4,8 +4,8 @@
 // services are in services_test.cpp, which runs on both platforms.
 #include "system.h"
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -17,11 +17,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <ostream>
 #include <set>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "case_names.h"
 #include "posix/headless.h"
 #include "service_fixtures.h"
 #include "system_rules.h"
@@ -48,6 +50,11 @@ struct split_case {
   strings items;  // the program's name first
 };
 
+// A failing row is shown by its description, not its object's bytes.
+void PrintTo(const split_case& row, std::ostream* out) {
+  *out << row.what;
+}
+
 std::vector<split_case> split_cases() {
   return {
       {"quoted program path with blanks, then auto",
@@ -70,16 +77,16 @@ std::vector<split_case> split_cases() {
   };
 }
 
-class split_table : public ::testing::TestWithParam<split_case> {};
+class SplitTable : public ::testing::TestWithParam<split_case> {};
 
-TEST_P(split_table, items) {
+TEST_P(SplitTable, Items) {
   const split_case& c = GetParam();
   EXPECT_EQ(split_command_line(c.line), c.items) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(cases, split_table, ::testing::ValuesIn(split_cases()));
+INSTANTIATE_TEST_SUITE_P(Cases, SplitTable, ::testing::ValuesIn(split_cases()), case_name());
 
-TEST(program_parameters, next_parameter_then_empty_texts) {
+TEST(ProgramParameters, NextParameterThenEmptyTexts) {
   set_command_line("\"/opt/my programs/update_client\" auto");
   EXPECT_EQ(next_program_parameter(), "auto");
   EXPECT_EQ(next_program_parameter(), "");
@@ -92,7 +99,7 @@ TEST(program_parameters, next_parameter_then_empty_texts) {
   EXPECT_EQ(next_program_parameter(), "");
 }
 
-TEST(program_parameters, recorded_arguments_split_back) {
+TEST(ProgramParameters, RecordedArgumentsSplitBack) {
   char a0[] = "/opt/my dir/prog", a1[] = "auto", a2[] = "two words", a3[] = "", a4[] = "a\tb";
   char* argv[] = {a0, a1, a2, a3, a4, nullptr};
   record_program_arguments(5, argv);
@@ -102,7 +109,7 @@ TEST(program_parameters, recorded_arguments_split_back) {
 
 // ---- file size, copy ------------------------------------------------------
 
-TEST(file_size, path_length_limit) {
+TEST(FileSize, PathLengthLimit) {
   // A real file whose path has exactly 1,023 characters is looked up; the
   // same file named with one more character is not.
   scratch_folder folder;
@@ -123,7 +130,7 @@ TEST(file_size, path_length_limit) {
   EXPECT_EQ(file_size(std::string(5000, 'x')), -1);
 }
 
-TEST(file_copy, replaces_an_existing_destination) {
+TEST(FileCopy, ReplacesAnExistingDestination) {
   scratch_folder folder;
   folder.write("new.txt", "new");
   folder.write("old.txt", "old and much longer contents");
@@ -132,7 +139,7 @@ TEST(file_copy, replaces_an_existing_destination) {
   EXPECT_EQ(folder.read("new.txt"), "new");
 }
 
-TEST(file_copy, creates_and_keeps_bytes_and_permissions) {
+TEST(FileCopy, CreatesAndKeepsBytesAndPermissions) {
   scratch_folder folder;
   std::string bytes;
   for (int i = 0; i < 300000; ++i) bytes += static_cast<char>(i * 7);
@@ -144,7 +151,7 @@ TEST(file_copy, creates_and_keeps_bytes_and_permissions) {
             fs::perms::owner_exec);
 }
 
-TEST(file_copy, failures_leave_files_alone) {
+TEST(FileCopy, FailuresLeaveFilesAlone) {
   scratch_folder folder;
   folder.write("a.txt", "keep");
   fs::create_directory(folder.path() / "dir");
@@ -189,7 +196,7 @@ class file_size_limit {
 };
 
 // A help file whose copy fails part-way must not cost the installed one.
-TEST(file_copy, failure_part_way_keeps_the_previous_destination_and_leaves_no_file) {
+TEST(FileCopy, FailurePartWayKeepsThePreviousDestinationAndLeavesNoFile) {
   std::string large;
   for (int i = 0; i < 300000; ++i) large += static_cast<char>('a' + i % 26);
   const std::string previous = "previous help file";
@@ -269,7 +276,7 @@ std::vector<standin_line> read_log(const fs::path& log) {
   return lines;
 }
 
-class run_program_test : public ::testing::Test {
+class RunProgram : public ::testing::Test {
  protected:
   void SetUp() override {
     const fs::path standin = fs::path(BUILD_DIR) / "tools" / "standin";
@@ -296,7 +303,7 @@ class run_program_test : public ::testing::Test {
   fs::path log_;
 };
 
-TEST_F(run_program_test, working_folder_rule_and_parameters) {
+TEST_F(RunProgram, WorkingFolderRuleAndParameters) {
   current_folder_scope inside(folder_.path());
   const std::string root = fs::current_path().string();
   const struct {
@@ -322,7 +329,7 @@ TEST_F(run_program_test, working_folder_rule_and_parameters) {
   }
 }
 
-TEST_F(run_program_test, without_wait_the_program_still_runs_once) {
+TEST_F(RunProgram, WithoutWaitTheProgramStillRunsOnce) {
   current_folder_scope inside(folder_.path());
   EXPECT_NE(run_program("app\\vantrel"), 0);
   const std::vector<standin_line> lines = wait_for_lines(1);
@@ -332,14 +339,14 @@ TEST_F(run_program_test, without_wait_the_program_still_runs_once) {
   EXPECT_EQ(read_log(log_).size(), 1u);
 }
 
-TEST_F(run_program_test, wait_returns_after_the_program_ended) {
+TEST_F(RunProgram, WaitReturnsAfterTheProgramEnded) {
   current_folder_scope inside(folder_.path());
   setenv("STANDIN_DELAY_MS", "300", 1);
   EXPECT_NE(run_program("tessarin", "", "", run_wait | run_hidden), 0);
   EXPECT_EQ(read_log(log_).size(), 1u) << "the line is written before the program ends";
 }
 
-TEST_F(run_program_test, what_cannot_be_started_gives_zero) {
+TEST_F(RunProgram, WhatCannotBeStartedGivesZero) {
   current_folder_scope inside(folder_.path());
   const struct {
     const char* what;
@@ -360,7 +367,7 @@ TEST_F(run_program_test, what_cannot_be_started_gives_zero) {
 
 // ---- message boxes, process end -------------------------------------------
 
-TEST(message_box, recorded_and_answered_with_ok) {
+TEST(MessageBoxes, RecordedAndAnsweredWithOk) {
   const std::size_t before = headless::message_boxes().size();
   EXPECT_EQ(message_box("", "Erreur dans la lecture des langues", message_stop), 1);
   const std::vector<headless::message_record> boxes = headless::message_boxes();
@@ -370,7 +377,7 @@ TEST(message_box, recorded_and_answered_with_ok) {
   EXPECT_EQ(boxes.back().flags, 16);
 }
 
-TEST(process_end, ends_with_the_code_after_flushing_output) {
+TEST(ProcessEnd, EndsWithTheCodeAfterFlushingOutput) {
   scratch_folder folder;
   const fs::path out = folder.path() / "out.txt";
   std::fflush(nullptr);

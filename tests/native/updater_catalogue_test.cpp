@@ -35,7 +35,40 @@ const std::vector<std::string>& built_in() {
   return texts;
 }
 
-class CatalogueTest : public ::testing::Test {
+// Each name in the code addresses the entry of its built-in text.
+TEST(CatalogueNames, AddressTheirBuiltInTexts) {
+  const struct {
+    int entry;
+    const char* text;
+  } names[] = {
+      {message_window_title, "Vantrel"},
+      {message_available_version, "Version disponible : "},
+      {message_welcome, "Bienvenue"},
+      {message_installed_version, "Version install\xE9 : "},
+      {message_version_frame, ""},
+      {message_checking_module, "Recherche d'une mise \xE0 jour de Vantrel..."},
+      {message_downloading_module,
+       "T\xE9l\xE9"
+       "chargement de la mise \xE0 jour de Vantrel..."},
+      {message_checking_product, "Recherche d'une mise \xE0 jour de Parvisol..."},
+      {message_connection_failed, "Connexion Impossible, v\xE9rifiez votre PareFeu..."},
+      {message_no_update, "Pas de mise \xE0 jour disponible"},
+      {message_update_available, "Une mise \xE0 jour est disponible"},
+      {message_downloading_product,
+       "T\xE9l\xE9"
+       "chargement de la mise \xE0 jour de Parvisol..."},
+      {message_error, "Une erreur s'est produite"},
+      {message_update_started,
+       "La mise \xE0 jour a \xE9t\xE9 lanc\xE9"
+       "e"},
+      {message_close, "Fermer"},
+  };
+  for (const auto& name : names) {
+    EXPECT_EQ(default_message(name.entry), name.text) << "entry " << name.entry;
+  }
+}
+
+class Catalogue : public ::testing::Test {
  protected:
   void SetUp() override {
     previous = fs::current_path();
@@ -63,7 +96,7 @@ class CatalogueTest : public ::testing::Test {
   fs::path previous;
 };
 
-TEST_F(CatalogueTest, BuiltInTextsAreWindows1252) {
+TEST_F(Catalogue, BuiltInTextsAreWindows1252) {
   load_message_catalogue("");
   expect_built_in();
   for (int n : {12, 14, 15}) {
@@ -80,7 +113,7 @@ TEST_F(CatalogueTest, BuiltInTextsAreWindows1252) {
   EXPECT_EQ(default_message(16), "");
 }
 
-TEST_F(CatalogueTest, UnusableFilesSelectTheBuiltInTexts) {
+TEST_F(Catalogue, UnusableFilesSelectTheBuiltInTexts) {
   write_file("langues/update/empty.txt", "");
   write_file("langues/update/fr.txt", "Titre\r\n");
   fs::create_directories("langues/update/folder.txt");
@@ -101,7 +134,7 @@ TEST_F(CatalogueTest, UnusableFilesSelectTheBuiltInTexts) {
   }
 }
 
-TEST_F(CatalogueTest, LinesBecomeEntries) {
+TEST_F(Catalogue, LinesBecomeEntries) {
   std::string fifteen_crlf, fifteen_lf, fifteen_cr;
   std::vector<std::string> fifteen = {""};
   for (int n = 1; n <= 15; ++n) {
@@ -142,7 +175,7 @@ TEST_F(CatalogueTest, LinesBecomeEntries) {
   }
 }
 
-TEST_F(CatalogueTest, ALaterLoadReplacesTheWholeCatalogue) {
+TEST_F(Catalogue, ALaterLoadReplacesTheWholeCatalogue) {
   load_message_catalogue("");
   write_file("langues/update/short.txt", "seul\r\n");
   load_message_catalogue("langues\\update\\short.txt");
@@ -150,7 +183,7 @@ TEST_F(CatalogueTest, ALaterLoadReplacesTheWholeCatalogue) {
   for (int n = 2; n <= 15; ++n) EXPECT_EQ(catalogue_entry(n), "") << "entry " << n;
 }
 
-TEST_F(CatalogueTest, OutOfRangeEntriesAreEmpty) {
+TEST_F(Catalogue, OutOfRangeEntriesAreEmpty) {
   load_message_catalogue("");
   EXPECT_EQ(catalogue_entry(-1), "");
   EXPECT_EQ(catalogue_entry(17), "");

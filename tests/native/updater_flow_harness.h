@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "client_state.h"
+#include "client_test_seams.h"
 #include "posix/headless.h"
 #include "progress_window.h"
 #include "system.h"

@@ -18,7 +18,7 @@ namespace {
 
 using headless::control_kind;
 
-class ProgressWindowTest : public ::testing::Test {
+class ProgressWindow : public ::testing::Test {
  protected:
   void SetUp() override {
     headless::reset();
@@ -32,7 +32,7 @@ class ProgressWindowTest : public ::testing::Test {
   void TearDown() override { headless::reset(); }
 };
 
-TEST_F(ProgressWindowTest, PicturesAreAnIconAndAJpegOfTheirSizes) {
+TEST_F(ProgressWindow, PicturesAreAnIconAndAJpegOfTheirSizes) {
   const auto arrow = headless::image(image_handle(arrow_image));
   ASSERT_TRUE(arrow.has_value());
   EXPECT_TRUE(arrow->icon);
@@ -61,7 +61,7 @@ TEST_F(ProgressWindowTest, PicturesAreAnIconAndAJpegOfTheirSizes) {
   for (int c = 0; c < 3; ++c) EXPECT_EQ(jpeg[sof + 11 + 3 * c], 0x11) << "sampling";
 }
 
-TEST_F(ProgressWindowTest, WindowIsCentredWithItsInnerSize) {
+TEST_F(ProgressWindow, WindowIsCentredWithItsInnerSize) {
   ASSERT_NE(open_progress_window(), 0u);
   const auto w = headless::window(progress_window);
   ASSERT_TRUE(w.has_value());
@@ -79,7 +79,7 @@ TEST_F(ProgressWindowTest, WindowIsCentredWithItsInnerSize) {
   EXPECT_EQ(w->outer.y, 384 - outer_height / 2);
 }
 
-TEST_F(ProgressWindowTest, ControlsInTheirOrderPlacesAndTexts) {
+TEST_F(ProgressWindow, ControlsInTheirOrderPlacesAndTexts) {
   ASSERT_NE(open_progress_window(), 0u);
   struct expected_control {
     int number;
@@ -136,7 +136,7 @@ TEST_F(ProgressWindowTest, ControlsInTheirOrderPlacesAndTexts) {
   for (const std::string& text : status->texts) EXPECT_EQ(text, "") << "starts empty";
 }
 
-TEST_F(ProgressWindowTest, HookColoursTheTextControls) {
+TEST_F(ProgressWindow, HookColoursTheTextControls) {
   ASSERT_NE(open_progress_window(), 0u);
   set_window_hook(progress_window_hook);
   for (const int label : {available_version_label, installed_version_label}) {
@@ -166,7 +166,7 @@ TEST_F(ProgressWindowTest, HookColoursTheTextControls) {
   EXPECT_EQ(lookup_control_colours(0, 0), hook_marker);
 }
 
-TEST_F(ProgressWindowTest, ColoursEnteredTwiceKeepOneEntryWithTheLaterColours) {
+TEST_F(ProgressWindow, ColoursEnteredTwiceKeepOneEntryWithTheLaterColours) {
   ASSERT_NE(open_progress_window(), 0u);
   set_window_hook(progress_window_hook);
   const int before = control_colour_entries();
@@ -187,9 +187,9 @@ TEST_F(ProgressWindowTest, ColoursEnteredTwiceKeepOneEntryWithTheLaterColours) {
   set_control_colours(installed_version_label, 0, -1);
 }
 
-TEST_F(ProgressWindowTest, StatusTextsAreBorderless) {
+TEST_F(ProgressWindow, StatusTextsAreBorderless) {
   ASSERT_NE(open_progress_window(), 0u);
-  show_status(9);
+  show_status(message_connection_failed);
   const auto status = headless::status_bar(status_bar);
   ASSERT_FALSE(status->texts.empty());
   EXPECT_EQ(status->texts[0], "Connexion Impossible, v\xE9rifiez votre PareFeu...");
@@ -198,7 +198,7 @@ TEST_F(ProgressWindowTest, StatusTextsAreBorderless) {
 
 // With the stop flag already set, the bar still makes one whole sweep and
 // rests at 100.
-TEST_F(ProgressWindowTest, AnimationMakesOneSweepAfterTheStop) {
+TEST_F(ProgressWindow, AnimationMakesOneSweepAfterTheStop) {
   ASSERT_NE(open_progress_window(), 0u);
   set_control_state(progress_bar, 50);
   animation_stop.store(1);
@@ -218,7 +218,7 @@ TEST_F(ProgressWindowTest, AnimationMakesOneSweepAfterTheStop) {
   EXPECT_EQ(headless::control(progress_bar)->state, 100);
 }
 
-TEST_F(ProgressWindowTest, UpdateButtonEventsOnlyWhenEnabled) {
+TEST_F(ProgressWindow, UpdateButtonEventsOnlyWhenEnabled) {
   ASSERT_NE(open_progress_window(), 0u);
   EXPECT_FALSE(headless::click(update_button)) << "disabled when first shown";
   disable_control(update_button, 0);
