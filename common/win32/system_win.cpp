@@ -80,13 +80,10 @@ namespace {
 // Whether two paths name one file (a copy onto itself is refused).
 bool same_file(const std::string& a, const std::string& b) {
   const auto identity = [](const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
-    const HANDLE file =
+    const win::unique_file_handle file(
         CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const bool known = GetFileInformationByHandle(file, &info) != 0;
-    CloseHandle(file);
-    return known;
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return file && GetFileInformationByHandle(file.get(), &info) != 0;
   };
   BY_HANDLE_FILE_INFORMATION first{}, second{};
   return identity(a, first) && identity(b, second) &&
