@@ -15,19 +15,16 @@ import shutil
 import pytest
 
 import winerig
-from test_update_client import (ENTRY, HOST, MODULE, UPDATE, Client, Server,
-                                assert_started_once_here, file_requests, lay_out, module_reply,
-                                module_request, standin_bytes, update_reply, update_request)
+# The update client module's fixtures come along with its helpers:
+# drawn_frames and stop_leftover_clients (autouse), and offered (a clean log
+# and offer of the server below).
+from test_update_client import (ENTRY, HOST, MODULE, UPDATE, Server,  # noqa: F401
+                                assert_started_once_here, drawn_frames, file_requests, lay_out,
+                                module_reply, module_request, offered, standin_bytes,
+                                stop_leftover_clients, update_reply, update_request, Client)
 
 SIGNING = winerig.SOURCE_DIR / "tests" / "fixtures" / "signing"
 FILE_URL = f"http://{HOST}/files/setup.exe"
-
-
-@pytest.fixture(scope="module", autouse=True)
-def drawn_frames(wine):
-    """Wine draws the title bar itself (no window manager on the display)."""
-    wine.run("reg", ["add", r"HKCU\Software\Wine\X11 Driver", "/v", "Decorated", "/t", "REG_SZ",
-                     "/d", "N", "/f"])
 
 
 @pytest.fixture(scope="module")
@@ -42,8 +39,8 @@ def server(tmp_path_factory):
 
 
 @pytest.fixture(autouse=True)
-def signed_client(wine, monkeypatch):
-    """Client runs the build with the test key; leftover clients are stopped."""
+def signed_client(monkeypatch):
+    """Client runs the build with the test key."""
     signed = winerig.build_dir("win64") / "test_key" / "update_client.exe"
     assert signed.is_file(), f"{signed} not built"
     program = winerig.program
@@ -51,18 +48,6 @@ def signed_client(wine, monkeypatch):
                         lambda name, build="win64":
                         signed if (name, build) == ("update_client", "win64")
                         else program(name, build))
-    yield
-    for client in Client.running:
-        if client.process.poll() is None:
-            wine.stop_program(client.process)
-    Client.running.clear()
-
-
-@pytest.fixture
-def offered(server):
-    server.forget()
-    server.offer({})
-    return server
 
 
 def offer(server: Server, served, signed) -> None:
