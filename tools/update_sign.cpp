@@ -49,8 +49,8 @@ std::string parse_key(const std::string& what, const std::string& text, unsigned
                       std::size_t size) {
   if (!all_hex(text)) return what + " is malformed: hexadecimal digits expected";
   if (text.size() != 2 * size) {
-    return what + " has the wrong length: " + std::to_string(text.size()) + " hexadecimal digits, " +
-           std::to_string(2 * size) + " expected";
+    return what + " has the wrong length: " + std::to_string(text.size()) +
+           " hexadecimal digits, " + std::to_string(2 * size) + " expected";
   }
   hex_decode(text, out, size);
   return {};

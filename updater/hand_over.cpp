@@ -24,8 +24,8 @@ void download_and_hand_over() {
   if (download_running.exchange(1) != 0) return;
   disable_control(update_button, 1);
   // A program that fails its signature check is a failed download.
-  const int fetched =
-      download_to_file(download_url, module_file, program_max_bytes, offer_check(download_signature));
+  const int fetched = download_to_file(download_url, module_file, program_max_bytes,
+                                       offer_check(download_signature));
   animation_stop.store(1);
   if (fetched) {
     run_program(module_file);

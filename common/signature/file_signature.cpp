@@ -21,7 +21,9 @@ int hex_value(char c) {
 
 // Feeds the whole file into state; false when it cannot be opened or read.
 bool hash_file(const std::string& path, crypto_sign_state& state) {
-  platform_file file = platform_file::open(path, platform_file::mode::read_share_read);
+  // Deletable meanwhile: the end of the downloads removes a download's
+  // temporary file even while it is checked.
+  platform_file file = platform_file::open(path, platform_file::mode::read_deletable);
   if (!file.valid()) return false;
   const std::int64_t expected = file.size();
   if (expected < 0) return false;

@@ -84,10 +84,10 @@ class SignedUpdateFlow : public ::testing::Test {
 
   std::string offer(const update_server& server, const std::string& served,
                     const std::string& signature_option = {}) const {
-    return scenario({{module_path, module_reply("1.00")},
-                     {update_path, update_reply("y", server.url("/files/setup.exe"),
-                                                signature_option)},
-                     {"/files/setup.exe", file_route(files.path() / (served + ".exe"))}});
+    return scenario(
+        {{module_path, module_reply("1.00")},
+         {update_path, update_reply("y", server.url("/files/setup.exe"), signature_option)},
+         {"/files/setup.exe", file_route(files.path() / (served + ".exe"))}});
   }
 
   std::string program;
@@ -103,11 +103,12 @@ TEST_F(SignedUpdateFlow, SignedOfferIsCheckedAndStartedInAutoModeAndAfterAClick)
     ASSERT_TRUE(server.running());
     server.set_scenario(offer(server, "signed"));
     const bool automatic = mode == "auto";
-    const flow_result r = run_flow(product.path(), automatic ? "update_client auto" : "update_client",
-                                   server.base(), [automatic] {
-                                     if (automatic || !child::wait_for(child::offer_shown)) return;
-                                     headless::click(update_button);
-                                   });
+    const flow_result r =
+        run_flow(product.path(), automatic ? "update_client auto" : "update_client", server.base(),
+                 [automatic] {
+                   if (automatic || !child::wait_for(child::offer_shown)) return;
+                   headless::click(update_button);
+                 });
     EXPECT_TRUE(r.exited) << r.all();
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r["end.thread"], "worker") << "handed over";
@@ -124,7 +125,9 @@ TEST_F(SignedUpdateFlow, SignedOfferIsCheckedAndStartedInAutoModeAndAfterAClick)
 TEST_F(SignedUpdateFlow, RefusedOfferFailsAsADownloadFails) {
   const std::string valid = signature_of(files.path() / "signed.exe", "test_key");
   ASSERT_EQ(valid.size(), 128u);
-  auto text = [](const std::string& value) { return "\"signature\": {\"text\": \"" + value + "\"}"; };
+  auto text = [](const std::string& value) {
+    return "\"signature\": {\"text\": \"" + value + "\"}";
+  };
   const std::vector<refusal> cases = {
       {"no signature", "signed", "\"signature\": \"none\""},
       {"malformed text", "signed", text(std::string(128, 'g'))},
@@ -137,8 +140,7 @@ TEST_F(SignedUpdateFlow, RefusedOfferFailsAsADownloadFails) {
       {"truncated", "truncated", text(valid)},
       {"a byte appended", "appended", text(valid)},
       {"the server's wrong signature", "signed", "\"signature\": \"wrong\""},
-      {"signature of another file",
-       "signed",
+      {"signature of another file", "signed",
        "\"signature\": {\"file\": \"" + (files.path() / "other.exe").string() + "\"}"},
   };
   for (const refusal& c : cases) {
@@ -179,8 +181,8 @@ TEST_F(SignedUpdateFlow, ClickRetriesARefusedOffer) {
   const fs::path product = files.path() / "product";
   update_server server(scenario({}), 0, signing_options());
   ASSERT_TRUE(server.running());
-  const std::string valid = "\"signature\": {\"file\": \"" +
-                            (files.path() / "signed.exe").string() + "\"}";
+  const std::string valid =
+      "\"signature\": {\"file\": \"" + (files.path() / "signed.exe").string() + "\"}";
   server.set_scenario(offer(server, "flipped", valid));
   const std::string serving = offer(server, "signed", valid);
   const fs::path scenario_file = server.scenario_file();
@@ -219,8 +221,8 @@ TEST_F(SignedUpdateFlow, ModuleDownloadIsChecked) {
       {"one byte flipped", "flipped",
        "\"signature\": {\"file\": \"" + (files.path() / "signed.exe").string() + "\"}", false},
       {"another key", "signed",
-       "\"signature\": {\"text\": \"" + signature_of(files.path() / "signed.exe", "other_test_key") +
-           "\"}",
+       "\"signature\": {\"text\": \"" +
+           signature_of(files.path() / "signed.exe", "other_test_key") + "\"}",
        false},
   };
   for (const module_case& c : cases) {
@@ -229,10 +231,10 @@ TEST_F(SignedUpdateFlow, ModuleDownloadIsChecked) {
     lay_out(product.path());
     update_server server(scenario({}), 0, signing_options());
     ASSERT_TRUE(server.running());
-    server.set_scenario(scenario(
-        {{module_path, module_reply("1.01", server.url("/files/module.exe"), c.signature)},
-         {update_path, update_reply("n")},
-         {"/files/module.exe", file_route(files.path() / (c.served + ".exe"))}}));
+    server.set_scenario(
+        scenario({{module_path, module_reply("1.01", server.url("/files/module.exe"), c.signature)},
+                  {update_path, update_reply("n")},
+                  {"/files/module.exe", file_route(files.path() / (c.served + ".exe"))}}));
     const flow_result r = run_flow(product.path(), "update_client", server.base(), [] {
       if (!child::wait_status(entry(10))) return;
       child::note_window("checked");
