@@ -5,8 +5,10 @@ set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${TOOLCHAIN_PREFIX}-g++-posix)
 set(CMAKE_RC_COMPILER ${TOOLCHAIN_PREFIX}-windres)
 set(CMAKE_OBJDUMP ${TOOLCHAIN_PREFIX}-objdump)
-# libjpeg is cross-built into the build folder by scripts/build-libjpeg.sh.
-set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX} ${CMAKE_CURRENT_LIST_DIR}/../build/deps/libjpeg-i686)
+# libjpeg and libsodium are cross-built into the build folder by
+# scripts/build-libjpeg.sh and scripts/build-libsodium.sh.
+set(CMAKE_FIND_ROOT_PATH /usr/${TOOLCHAIN_PREFIX} ${CMAKE_CURRENT_LIST_DIR}/../build/deps/libjpeg-i686
+  ${CMAKE_CURRENT_LIST_DIR}/../build/deps/libsodium-i686)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

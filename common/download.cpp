@@ -221,7 +221,8 @@ void download_service_end() {
   end_part_files();
 }
 
-int download_to_file(const std::string& url, const std::string& path, std::int64_t max_bytes) {
+int download_to_file(const std::string& url, const std::string& path, std::int64_t max_bytes,
+                     const download_check& check) {
   if (url.empty() || path.empty() || max_bytes < 0 || service_ended.load()) return 0;
   download_backend_start();
   const std::string temporary = path + ".part";
@@ -234,7 +235,8 @@ int download_to_file(const std::string& url, const std::string& path, std::int64
   }
   bool ok = fetch(url, body, max_bytes);
   body.close();
-  ok = ok && !service_ended.load() && platform_file::replace(temporary, path);
+  ok = ok && !service_ended.load() && (!check || check(temporary)) &&
+       platform_file::replace(temporary, path);
   if (!ok) file_delete(temporary);
   forget_part_file(temporary);
   return ok ? 1 : 0;

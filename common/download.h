@@ -10,7 +10,13 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+// A check of a complete download before it takes its target's name: called
+// with the temporary file's path (closed, whole); false fails the download,
+// and the file is deleted as after any other failure.
+using download_check = std::function<bool(const std::string& part)>;
 
 // Fetches url (http or https) into the file path (relative to the current
 // folder, backslashes as on Windows). Non-zero only when a reply with the
@@ -26,8 +32,11 @@
 // The body is received into a temporary file beside the target (path +
 // ".part") and renamed over path only when complete, so a failed download
 // never leaves an error page or a partial body under path; an existing file
-// under path is replaced on success and kept on failure.
-int download_to_file(const std::string& url, const std::string& path, std::int64_t max_bytes);
+// under path is replaced on success and kept on failure. A check, when
+// given, runs on the whole temporary file before the rename; its false is a
+// failure like the others.
+int download_to_file(const std::string& url, const std::string& path, std::int64_t max_bytes,
+                     const download_check& check = {});
 
 // Redirects followed by one download; one more fails it.
 constexpr int download_max_redirects = 5;

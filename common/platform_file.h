@@ -14,6 +14,9 @@ class platform_file {
   enum class mode {
     read_share_read,  // read; others may read but not write (settings)
     read_share_all,   // read; others may read and write (numbered files)
+    read_deletable,   // read; others may read and delete, not write (a
+                      // download's temporary file, which the end of the
+                      // downloads may delete while it is checked)
     create_truncate,  // create or empty for writing; others may read
     open_truncate,    // open an existing file for writing, truncated, attributes kept
     create_download,  // as create_truncate, for a download: startable (POSIX

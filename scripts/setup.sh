@@ -10,7 +10,8 @@ PACKAGES=(
   wine64 xvfb xauth xdotool x11-utils imagemagick fonts-liberation
   libcurl4-openssl-dev libjpeg62-turbo-dev libgtest-dev libgmock-dev
   libbenchmark-dev zlib1g-dev libcapstone-dev clang libclang-rt-14-dev
-  python3 python3-pytest dpkg-dev
+  python3 python3-pytest dpkg-dev libsodium-dev
+  autoconf automake libtool
 )
 
 missing=()

@@ -7,6 +7,7 @@ library only.
 
     update_server.py --port PORT --scenario FILE --log FILE
                      [--port-file FILE] [--bind-wait SECONDS] [--hold SECONDS]
+                     [--sign-key SECRET-FILE [--sign-tool PATH]]
 
 --port 0 picks a free port. The port in use is printed as "port N" on the
 first line of standard output and, with --port-file, written to that file
@@ -44,6 +45,19 @@ A route is matched on the path alone (the query is ignored). What it sends:
     "content_type": text      default "text/plain" ("application/octet-stream"
                               for files)
 "{host}" and "{port}" in texts are replaced by "127.0.0.1:PORT" and PORT.
+Signatures, for clients built with a public key: given --sign-key (a secret
+key made by the signing tool, update_sign, which --sign-tool names; default
+"update_sign" on PATH), a "settings" reply whose "url" names a "file" route
+of this server gets one more line, "signature=" and that file's signature,
+made by the tool. A route's "signature" changes that:
+    "signature": "none"       no signature line
+    "signature": "wrong"      a well-formed signature of other bytes (the
+                              offered file with one byte more)
+    "signature": {"file": path}
+                              the signature of that file instead
+    "signature": {"text": value}
+                              the value as given (also without --sign-key)
+Without --sign-key and without a "text" signature, replies are unchanged.
 Faults, per route:
     "status": 404             answer with this status and a small error page
     "delay": seconds          wait before answering (a client that closes
@@ -92,11 +106,14 @@ import json
 import os
 import socket
 import struct
+import subprocess
 import sys
+import tempfile
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from pathlib import Path
+from urllib.parse import urlsplit
 
 HOST = "127.0.0.1"
 
@@ -137,12 +154,84 @@ def substitute(text: str, port: int) -> str:
     return text.replace("{host}", f"{HOST}:{port}").replace("{port}", str(port))
 
 
-def reply_text(route: dict, port: int) -> str:
+class Signer:
+    """Signs offered files with the signing tool; a file's signature is kept
+    while its size and modification time stay the same."""
+
+    def __init__(self, key: Path | None, tool: str):
+        self.key = key
+        self.tool = tool
+        self.lock = threading.Lock()
+        self.cache: dict[tuple, str] = {}
+
+    def sign(self, path: Path) -> str | None:
+        if self.key is None:
+            return None
+        try:
+            info = path.stat()
+        except OSError:
+            return None
+        stamp = (str(path), info.st_size, info.st_mtime_ns)
+        with self.lock:
+            if stamp in self.cache:
+                return self.cache[stamp]
+        done = subprocess.run([self.tool, "sign", str(self.key), str(path)],
+                              capture_output=True, text=True, check=False)
+        if done.returncode != 0:
+            sys.stderr.write(done.stderr)
+            return None
+        value = done.stdout.strip()
+        with self.lock:
+            self.cache[stamp] = value
+        return value
+
+    def sign_other_bytes(self, path: Path) -> str | None:
+        try:
+            data = path.read_bytes()
+        except OSError:
+            return None
+        with tempfile.TemporaryDirectory() as folder:
+            other = Path(folder) / "other"
+            other.write_bytes(data + b"\0")
+            return self.sign(other)
+
+
+def route_file(route: dict, folder: Path) -> Path:
+    path = Path(route["file"])
+    return path if path.is_absolute() else folder / path
+
+
+def signature_value(route: dict, pairs: list, server) -> str | None:
+    """The signature line's value for a settings reply, or None for none."""
+    wanted = route.get("signature", "auto")
+    if isinstance(wanted, dict) and "text" in wanted:
+        return str(wanted["text"])
+    if wanted == "none" or server.signer.key is None:
+        return None
+    folder = server.scenario.folder()
+    if isinstance(wanted, dict) and "file" in wanted:
+        return server.signer.sign(route_file(wanted, folder))
+    url = dict(pairs).get("url")
+    offered = server.scenario.routes().get(urlsplit(str(url or "")).path)
+    if not isinstance(offered, dict) or "file" not in offered:
+        return None
+    file_path = route_file(offered, folder)
+    if wanted == "wrong":
+        return server.signer.sign_other_bytes(file_path)
+    return server.signer.sign(file_path)
+
+
+def reply_text(route: dict, server) -> str:
+    port = server.server_port
     if "settings" in route:
         settings = route["settings"]
-        pairs = settings.items() if isinstance(settings, dict) else settings
+        pairs = [(k, substitute(str(v), port))
+                 for k, v in (settings.items() if isinstance(settings, dict) else settings)]
+        signature = signature_value(route, pairs, server)
+        if signature is not None:
+            pairs.append(("signature", signature))
         line_end = route.get("line_end", "\r\n")
-        return "".join(f"{k}={substitute(str(v), port)}{line_end}" for k, v in pairs)
+        return "".join(f"{k}={v}{line_end}" for k, v in pairs)
     return substitute(route.get("body", ""), port)
 
 
@@ -332,9 +421,7 @@ class Handler(BaseHTTPRequestHandler):
             self._error_page(status)
             return
         if "file" in route:
-            file_path = Path(route["file"])
-            if not file_path.is_absolute():
-                file_path = self.server.scenario.folder() / file_path
+            file_path = route_file(route, self.server.scenario.folder())
             try:
                 body = file_path.read_bytes()
             except OSError:
@@ -343,7 +430,7 @@ class Handler(BaseHTTPRequestHandler):
                 return
             content_type = route.get("content_type", "application/octet-stream")
         else:
-            body = encode(reply_text(route, self.server.server_port), route.get("encoding"))
+            body = encode(reply_text(route, self.server), route.get("encoding"))
             content_type = route.get("content_type", "text/plain")
         if fault in HOSTILE:
             self._hostile(fault, route, body, content_type)
@@ -399,6 +486,10 @@ def main(argv: list[str] | None = None) -> int:
                         help="seconds to wait for a fixed port that is taken")
     parser.add_argument("--hold", type=float, default=600.0,
                         help="longest a silent or endless fault holds its connection")
+    parser.add_argument("--sign-key", type=Path,
+                        help="secret key that signs the offered files (update_sign keygen)")
+    parser.add_argument("--sign-tool", default="update_sign",
+                        help="the signing tool (default: update_sign on PATH)")
     args = parser.parse_args(argv)
 
     ThreadingHTTPServer.daemon_threads = True
@@ -406,6 +497,7 @@ def main(argv: list[str] | None = None) -> int:
     server.scenario = Scenario(args.scenario.resolve() if args.scenario else None)
     server.request_log = RequestLog(args.log)
     server.hold_seconds = args.hold
+    server.signer = Signer(args.sign_key.resolve() if args.sign_key else None, args.sign_tool)
     port = server.server_port
     if args.port_file:
         partial = args.port_file.with_name(args.port_file.name + ".partial")

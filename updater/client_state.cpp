@@ -13,6 +13,7 @@ std::string definitions_version;
 std::string definitions_date;
 
 std::string download_url;
+std::string download_signature;
 
 std::atomic<int> animation_stop{0};
 std::atomic<int> quit_requested{0};

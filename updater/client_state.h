@@ -43,8 +43,10 @@ extern std::array<std::string, catalogue_slots> message_catalogue;
 extern std::string definitions_version;
 extern std::string definitions_date;
 
-// Written by the update check before it enables the update button.
+// Written by the update check before it enables the update button; the
+// signature only in a build that checks offers (offer_signature.h).
 extern std::string download_url;
+extern std::string download_signature;
 
 // 1 lets the progress animation end after its current sweep.
 extern std::atomic<int> animation_stop;

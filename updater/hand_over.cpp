@@ -7,6 +7,7 @@
 #include "client_state.h"
 #include "download.h"
 #include "message_catalogue.h"
+#include "offer_signature.h"
 #include "progress_window.h"
 #include "system.h"
 
@@ -22,7 +23,9 @@ bool offer_download_running() {
 void download_and_hand_over() {
   if (download_running.exchange(1) != 0) return;
   disable_control(update_button, 1);
-  const int fetched = download_to_file(download_url, module_file, program_max_bytes);
+  // A program that fails its signature check is a failed download.
+  const int fetched = download_to_file(download_url, module_file, program_max_bytes,
+                                       offer_check(download_signature));
   animation_stop.store(1);
   if (fetched) {
     run_program(module_file);

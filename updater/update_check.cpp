@@ -8,6 +8,7 @@
 #include "download.h"
 #include "hand_over.h"
 #include "message_catalogue.h"
+#include "offer_signature.h"
 #include "progress_window.h"
 #include "settings.h"
 #include "system.h"
@@ -25,7 +26,7 @@ std::string update_check_request() {
 namespace {
 
 struct module_reply {
-  std::string version, url;
+  std::string version, url, signature;
 };
 
 struct update_reply {
@@ -39,6 +40,7 @@ module_reply read_module_reply() {
     settings_open(reply_file);
     reply.version = settings_read("version");
     reply.url = settings_read("url");
+    if (offer_signature_required()) reply.signature = settings_read("signature");
     settings_close();
   }
   file_delete(reply_file);
@@ -57,6 +59,7 @@ update_reply read_update_reply() {
     download_url = reply.url;
     reply.version = settings_read("version");
     reply.date = settings_read("date");
+    if (offer_signature_required()) download_signature = settings_read("signature");
     settings_close();
   }
   file_delete(reply_file);
@@ -73,7 +76,8 @@ void check_module() {
   const module_reply reply = read_module_reply();
   if (reply.version == module_version) return;
   show_status(message_downloading_module);
-  if (download_to_file(reply.url, module_file, program_max_bytes)) {
+  // A module that fails its signature check is a failed download.
+  if (download_to_file(reply.url, module_file, program_max_bytes, offer_check(reply.signature))) {
     run_program(module_file);
     end_client();
   }

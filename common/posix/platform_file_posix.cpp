@@ -21,6 +21,7 @@ int open_mode(platform_file::mode how) {
   switch (how) {
     case platform_file::mode::read_share_read:
     case platform_file::mode::read_share_all:
+    case platform_file::mode::read_deletable:
       return O_RDONLY;
     case platform_file::mode::create_truncate:
     case platform_file::mode::create_download:

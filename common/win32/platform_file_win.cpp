@@ -23,6 +23,9 @@ platform_file platform_file::open(const std::string& path, mode how) {
     case mode::read_share_all:
       share = FILE_SHARE_READ | FILE_SHARE_WRITE;
       break;
+    case mode::read_deletable:
+      share = FILE_SHARE_READ | FILE_SHARE_DELETE;
+      break;
     case mode::create_truncate:
     case mode::create_private:
       access = GENERIC_WRITE;

@@ -11,6 +11,7 @@
 #include <string>
 #include <utility>
 
+#include "platform_file.h"
 #include "service_fixtures.h"
 #include "system.h"
 #include "system_rules.h"
@@ -137,6 +138,21 @@ TEST(FileDelete, Table) {
   EXPECT_EQ(file_delete(folder.system_path("dir")), 0);
   EXPECT_TRUE(fs::is_directory(folder.path() / "dir"));
   EXPECT_EQ(file_delete(""), 0);
+}
+
+// A download's temporary file stays deletable while it is read for its
+// signature check: the end of the downloads removes it whatever reads it.
+TEST(file_delete, a_file_read_as_deletable_can_be_deleted) {
+  scratch_folder folder;
+  folder.write("vantrel.exe.part", "whole body");
+  platform_file reading = platform_file::open(folder.system_path("vantrel.exe.part"),
+                                              platform_file::mode::read_deletable);
+  ASSERT_TRUE(reading.valid());
+  EXPECT_NE(file_delete(folder.system_path("vantrel.exe.part")), 0);
+  char buffer[5];
+  EXPECT_EQ(reading.read(buffer, sizeof buffer), sizeof buffer) << "the reader reads on";
+  reading.close();
+  EXPECT_FALSE(fs::exists(folder.path() / "vantrel.exe.part"));
 }
 
 // ---- directory scans ------------------------------------------------------

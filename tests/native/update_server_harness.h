@@ -125,8 +125,9 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 // every request).
 class update_server {
  public:
-  // port 0 picks a free one.
-  explicit update_server(const std::string& scenario_json, int port = 0) {
+  // port 0 picks a free one; options go to the server's command line.
+  explicit update_server(const std::string& scenario_json, int port = 0,
+                         const std::vector<std::string>& options = {}) {
     set_scenario(scenario_json);
     const std::string script = std::string(SOURCE_DIR) + "/tools/update_server.py";
     const std::string scenario_path = (folder_.path() / "scenario.json").string();
@@ -140,6 +141,7 @@ class update_server {
         python,        script,        "--port",      std::to_string(port),
         "--scenario",  scenario_path, "--log",       log_path,
         "--port-file", port_path,     "--bind-wait", "10"};
+    args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -74,9 +74,10 @@ def free_port() -> int:
 class Server:
     """tools/update_server.py on a port, with its scenario and request log."""
 
-    def __init__(self, folder: Path, port: int = PORT):
+    def __init__(self, folder: Path, port: int = PORT, options: list[str] | None = None):
         self.folder = folder
         self.port = port
+        self.options = list(options or [])
         self.scenario = folder / f"scenario-{port}.json"
         self.log = folder / f"requests-{port}.jsonl"
         self.process = None
@@ -86,7 +87,7 @@ class Server:
         script = winerig.SOURCE_DIR / "tools" / "update_server.py"
         self.process = subprocess.Popen(
             [sys.executable, str(script), "--port", str(self.port), "--scenario",
-             str(self.scenario), "--log", str(self.log), "--bind-wait", "300"],
+             str(self.scenario), "--log", str(self.log), "--bind-wait", "300", *self.options],
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         line = self.process.stdout.readline().decode()
         if not line.startswith("port "):
