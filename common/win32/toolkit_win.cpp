@@ -236,8 +236,7 @@ ui_handle store_image(int requested, decode_result result, decoded_image decoded
   if (result != decode_result::ok) return 0;
   auto source = std::make_shared<image_source>();
   if (decoded.kind == image_kind::icon) {
-    source->data.assign(data + decoded.icon_offset,
-                        data + decoded.icon_offset + decoded.icon_size);
+    source->data.assign(data + decoded.icon_offset, data + decoded.icon_offset + decoded.icon_size);
     decoded.icon_offset = 0;
   }
   source->decoded = std::move(decoded);
@@ -759,9 +758,10 @@ HBITMAP scaled_bitmap(HBITMAP source, int source_width, int source_height, int w
 }
 
 // The first unused slot of both icon lists. The platform grows an image list
-// by its fixed step and copies all its images each time, which made filling
-// a long list quadratic; the lists are grown here by doubling instead, and
-// the slots beyond the used ones stay blank until an icon is stored there.
+// by its fixed step and copies all its images each time, so storing many
+// icons one by one would take quadratic time; the lists are grown here by
+// doubling instead, and the slots beyond the used ones stay blank until an
+// icon is stored there.
 int free_icon_slot() {
   const int capacity =
       std::min(ImageList_GetImageCount(small_icons), ImageList_GetImageCount(large_icons));
@@ -788,8 +788,8 @@ int store_list_icon(HANDLE image, bool icon, int width, int height) {
     for (HIMAGELIST list : {small_icons, large_icons}) {
       int cx = 0, cy = 0;
       ImageList_GetIconSize(list, &cx, &cy);
-      HBITMAP copy = stored ? scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy)
-                            : nullptr;
+      HBITMAP copy =
+          stored ? scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy) : nullptr;
       stored = copy && ImageList_Replace(list, slot, copy, nullptr);
       if (copy) DeleteObject(copy);
     }
