@@ -195,11 +195,9 @@ TEST_F(ChooserFlow, LanguagesInScanOrderAndConfirmingEnglishInstallsIt) {
 // can be chosen like the first.
 TEST_F(ChooserFlow, ManyLanguagesAreListedInScanOrderAndTheListIsDrawnAgain) {
   for (int i = 0; i < 300; ++i) add_language("Langue " + std::to_string(1000 + i));
-  std::vector<std::string> expected;
-  for (const std::string& file : scan_order(at("langues"))) {
-    expected.push_back(language_name_of(file));
-  }
+  std::vector<std::string> expected = scan_order(at("langues"));
   ASSERT_EQ(expected.size(), 300u);
+  for (std::string& name : expected) name = language_name_of(name);
 
   const run_result r = run_chooser(dir.path(), [](notes& n) {
     if (!wait_ready(n)) return headless::request_close(language_window);
