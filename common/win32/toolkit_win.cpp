@@ -1185,8 +1185,11 @@ void set_control_redraw(int number, int state) {
   control_view view;
   if (!view_control(number, view)) return;
   SendMessageA(view.hwnd, WM_SETREDRAW, state != 0, 0);
-  // Not every control repaints itself when redrawing is turned back on.
-  if (state) RedrawWindow(view.hwnd, nullptr, nullptr, RDW_ERASE | RDW_FRAME | RDW_INVALIDATE);
+  // Not every control repaints itself, or its children (a list's column
+  // heading), when redrawing is turned back on.
+  if (state)
+    RedrawWindow(view.hwnd, nullptr, nullptr,
+                 RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void set_icon_list_view(int number, int mode) {
