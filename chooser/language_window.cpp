@@ -30,6 +30,9 @@ void fill_language_list() {
     message_box("", "Pas de dossier langues!", message_ok);
     return;
   }
+  // Redrawn once when full: the platform's list redraws itself after each
+  // item otherwise, which made a long list take seconds to fill.
+  set_control_redraw(language_list, 0);
   for (int kind = next_directory_entry(); kind != 0; kind = next_directory_entry()) {
     if (kind != 1) continue;  // a folder named like a language file
     const std::string name = language_name_of(directory_entry_name());
@@ -38,6 +41,7 @@ void fill_language_list() {
     add_control_item(language_list, -1, name, image_handle(flag));
     free_image(flag);
   }
+  set_control_redraw(language_list, 1);
 }
 
 std::string title_animation::step(const std::string& selected_name) {

@@ -121,6 +121,10 @@ void set_control_font(int number, ui_handle font);
 // the first line feed is the first column, the rest fills the next columns.
 void add_control_item(int number, int position, const std::string& text, ui_handle image);
 void clear_control_items(int number);
+// 0: the control is not redrawn after each change (while a list is filled
+// item by item); 1: it is redrawn as a whole and after each change again.
+// A control starts with 1.
+void set_control_redraw(int number, int state);
 // 0 large icons, 1 small icons, 2 list, 3 report.
 void set_icon_list_view(int number, int mode);
 

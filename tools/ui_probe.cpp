@@ -6,6 +6,7 @@
 //   ui_probe [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]
 //   ui_probe --handle HANDLE
 //   ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]
+//   ui_probe --list-count N [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]
 //
 //   --title TEXT  a top-level window whose title contains TEXT (bytes,
 //                 case-sensitive; the argument is taken as Windows-1252).
@@ -21,6 +22,11 @@
 //   --boxes       list the message boxes (class "#32770") of the process
 //                 named by --pid or --exe (of every process when neither is
 //                 given) instead of describing one window.
+//   --list-count N  instead of describing the window, wait (within --wait)
+//                 until its first list control holds at least N items and
+//                 print {"list_count": n}. Only the count is asked for, so
+//                 a long list costs one message per try; a window busy
+//                 filling its list answers once it reads messages again.
 // The filters combine. Among several matches the first visible one in
 // z-order is taken, else the first one. Message boxes (class "#32770") are
 // never taken as "the window" unless --title names one.
@@ -107,6 +113,7 @@ struct options {
   int wait_ms = 0;
   bool boxes = false;
   HWND handle = nullptr;
+  int list_count = -1;  // -1: describe the window instead
 };
 
 // ---- JSON output -------------------------------------------------------------
@@ -592,11 +599,43 @@ int print_window(HWND top) {
   return 0;
 }
 
+BOOL CALLBACK find_list(HWND hwnd, LPARAM context) {
+  if (lstrcmpiA(class_name(hwnd).c_str(), WC_LISTVIEWA) != 0) return TRUE;
+  *reinterpret_cast<HWND*>(context) = hwnd;
+  return FALSE;
+}
+
+// Waits until the window's first list holds at least wanted items, asking
+// until the deadline; the exit code.
+int print_list_count(HWND top, int wanted, DWORD start, int wait_ms) {
+  int count = -1;
+  for (;;) {
+    HWND list = nullptr;
+    EnumChildWindows(top, find_list, reinterpret_cast<LPARAM>(&list));
+    const int left = wait_ms - static_cast<int>(GetTickCount() - start);
+    if (list) {
+      // No SMTO_ABORTIFHUNG: a window that does not read its messages while
+      // it fills the list is what is being waited for.
+      DWORD_PTR result = 0;
+      if (SendMessageTimeoutA(list, LVM_GETITEMCOUNT, 0, 0, SMTO_NORMAL,
+                              static_cast<UINT>(std::max(left, 1)), &result))
+        count = static_cast<int>(result);
+    }
+    if (count >= wanted || !IsWindow(top) || static_cast<int>(GetTickCount() - start) >= wait_ms)
+      break;
+    Sleep(10);
+  }
+  std::printf("{\"list_count\": %d}\n", count);
+  return count >= wanted ? 0 : 1;
+}
+
 int usage() {
   std::fputs(
       "usage: ui_probe [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]\n"
       "       ui_probe --handle HANDLE\n"
-      "       ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]\n",
+      "       ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]\n"
+      "       ui_probe --list-count N [--title TEXT] [--pid PID] [--exe NAME] [--visible]"
+      " [--wait MS]\n",
       stderr);
   return 2;
 }
@@ -621,6 +660,9 @@ int main(int argc, char** argv) {
       o.visible_only = true;
     } else if (arg == "--boxes") {
       o.boxes = true;
+    } else if (arg == "--list-count" && has_value) {
+      o.list_count = std::atoi(argv[++i]);
+      if (o.list_count < 0) return usage();
     } else if (arg == "--handle" && has_value) {
       o.handle = reinterpret_cast<HWND>(
           static_cast<std::uintptr_t>(std::strtoull(argv[++i], nullptr, 10)));
@@ -632,6 +674,8 @@ int main(int argc, char** argv) {
   if (o.handle && (o.boxes || !o.title.empty() || o.by_pid || !o.exe.empty())) return usage();
   if (!o.handle && !o.boxes && o.title.empty() && !o.by_pid && o.exe.empty()) return usage();
 
+  if (o.handle && o.list_count >= 0) return usage();
+  if (o.boxes && o.list_count >= 0) return usage();
   if (o.handle) return print_window(o.handle);
 
   const DWORD start = GetTickCount();
@@ -654,5 +698,6 @@ int main(int argc, char** argv) {
     std::fputs("{\"error\": \"no matching window\"}\n", stdout);
     return 1;
   }
+  if (o.list_count >= 0) return print_list_count(top, o.list_count, start, o.wait_ms);
   return print_window(top);
 }

@@ -52,6 +52,7 @@ struct control_info {
   int minimum = 0, maximum = 0;
   bool enabled = true;
   bool visible = true;
+  bool redraw = true;  // set_control_redraw
   ui_handle font = 0;
   ui_handle image = 0;
   int hover_colour = 0;

@@ -508,6 +508,12 @@ void clear_control_items(int number) {
   c->items.clear();
 }
 
+void set_control_redraw(int number, int state_value) {
+  toolkit_state& s = state();
+  lock guard(s.mutex);
+  if (headless::control_info* c = s.controls.find(number)) c->redraw = state_value != 0;
+}
+
 void set_icon_list_view(int number, int mode) {
   toolkit_state& s = state();
   lock guard(s.mutex);

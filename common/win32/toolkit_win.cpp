@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -70,11 +72,19 @@ struct font_record {
   win::unique_font font;
 };
 
+// What a native image was made from: enough to make the same image again
+// once its number has been freed (see add_control_item).
+struct image_source {
+  decoded_image decoded;           // bitmaps: the pixels; icons: kind and size
+  std::vector<std::uint8_t> data;  // icons: the first image's bytes (icon_offset 0)
+};
+
 // One of the two, by the image's kind.
 struct image_record {
   win::unique_icon icon;
   win::unique_bitmap bitmap;
   int width = 0, height = 0;
+  std::shared_ptr<const image_source> source;
   HANDLE handle() const {
     return icon ? static_cast<HANDLE>(icon.get()) : static_cast<HANDLE>(bitmap.get());
   }
@@ -107,6 +117,18 @@ window_hook hook = nullptr;
 std::deque<pending_event> pending;
 int last_code = 0, last_window = -1, last_control = -1;
 HIMAGELIST small_icons = nullptr, large_icons = nullptr;
+int stored_icons = 0;  // slots of the icon lists in use, the same in both
+
+// The icon of a list item, by the item's key (its lParam): made into an icon
+// of the lists' storage when a list first asks for it (index >= 0 from then
+// on), forgotten when the item is deleted.
+struct item_icon {
+  std::shared_ptr<const image_source> source;
+  int index = -1;
+};
+std::map<LPARAM, item_icon> item_icons;
+LPARAM last_item_key = 0;
+void give_item_icon(HWND list, LVITEMA& asked);
 
 constexpr char window_class[] = "ToolkitWindow";
 constexpr char link_class[] = "ToolkitLink";
@@ -195,19 +217,26 @@ HANDLE make_native_image(const decoded_image& decoded, const std::uint8_t* data)
   return bitmap;
 }
 
-ui_handle store_image(int requested, decode_result result, const decoded_image& decoded,
+ui_handle store_image(int requested, decode_result result, decoded_image decoded,
                       const std::uint8_t* data) {
   if (result != decode_result::ok) return 0;
-  auto record = std::make_unique<image_record>();
-  const HANDLE handle = make_native_image(decoded, data);
-  if (!handle) return 0;
+  auto source = std::make_shared<image_source>();
   if (decoded.kind == image_kind::icon) {
+    source->data.assign(data + decoded.icon_offset, data + decoded.icon_offset + decoded.icon_size);
+    decoded.icon_offset = 0;
+  }
+  source->decoded = std::move(decoded);
+  auto record = std::make_unique<image_record>();
+  const HANDLE handle = make_native_image(source->decoded, source->data.data());
+  if (!handle) return 0;
+  if (source->decoded.kind == image_kind::icon) {
     record->icon.reset(static_cast<HICON>(handle));
   } else {
     record->bitmap.reset(static_cast<HBITMAP>(handle));
   }
-  record->width = decoded.width;
-  record->height = decoded.height;
+  record->width = source->decoded.width;
+  record->height = source->decoded.height;
+  record->source = std::move(source);
   lock guard(tables_mutex);
   const int number = images.claim(requested);
   if (number < 0) return 0;
@@ -554,6 +583,13 @@ LRESULT CALLBACK window_procedure(HWND hwnd, UINT message, WPARAM first, LPARAM 
     }
     case WM_NOTIFY: {
       const auto* header = reinterpret_cast<const NMHDR*>(second);
+      if (header && (header->code == LVN_GETDISPINFOA || header->code == LVN_GETDISPINFOW)) {
+        // The item part of both kinds of the notification is laid out alike.
+        give_item_icon(header->hwndFrom, reinterpret_cast<NMLVDISPINFOA*>(second)->item);
+        return 0;
+      }
+      if (header && header->code == LVN_DELETEITEM)
+        item_icons.erase(reinterpret_cast<const NMLISTVIEW*>(second)->lParam);
       control_view view;
       if (header && view_control_by_handle(header->hwndFrom, view) &&
           raises_control_event(view.kind, WM_NOTIFY, static_cast<int>(header->code)))
@@ -704,34 +740,89 @@ HBITMAP scaled_bitmap(HBITMAP source, int source_width, int source_height, int w
   return scaled;
 }
 
+// The first unused slot of both icon lists. The platform grows an image list
+// by its fixed step and copies all its images each time, so storing many
+// icons one by one would take quadratic time; the lists are grown here by
+// doubling instead, and the slots beyond the used ones stay blank until an
+// icon is stored there.
+int free_icon_slot() {
+  const int capacity =
+      std::min(ImageList_GetImageCount(small_icons), ImageList_GetImageCount(large_icons));
+  if (stored_icons < capacity) return stored_icons;
+  const int wanted = std::max(16, stored_icons * 2);
+  if (!ImageList_SetImageCount(small_icons, static_cast<UINT>(wanted)) ||
+      !ImageList_SetImageCount(large_icons, static_cast<UINT>(wanted)))
+    return -1;
+  return stored_icons;
+}
+
 // Copies an image into both icon lists; its index, or -1.
+int store_list_icon(HANDLE image, bool icon, int width, int height) {
+  ensure_icon_storage();
+  if (!small_icons || !large_icons) return -1;
+  const int slot = free_icon_slot();
+  if (slot < 0) return -1;
+  bool stored = true;
+  if (icon) {
+    // The lists draw the icon at their own sizes.
+    for (HIMAGELIST list : {small_icons, large_icons})
+      stored = stored && ImageList_ReplaceIcon(list, slot, static_cast<HICON>(image)) == slot;
+  } else {
+    for (HIMAGELIST list : {small_icons, large_icons}) {
+      int cx = 0, cy = 0;
+      ImageList_GetIconSize(list, &cx, &cy);
+      const win::unique_bitmap copy(
+          stored ? scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy) : nullptr);
+      stored = copy && ImageList_Replace(list, slot, copy.get(), nullptr);
+    }
+  }
+  // A slot half written stays unused; the next icon takes it.
+  if (!stored) return -1;
+  return stored_icons++;
+}
+
 int store_list_icon(HANDLE image) {
   bool icon = false;
   int width = 0, height = 0;
   if (!image_facts(image, icon, width, height)) return -1;
-  ensure_icon_storage();
-  if (!small_icons || !large_icons) return -1;
-  int small_index = -1, large_index = -1;
-  if (icon) {
-    // The lists draw the icon at their own sizes.
-    small_index = ImageList_ReplaceIcon(small_icons, -1, static_cast<HICON>(image));
-    large_index = ImageList_ReplaceIcon(large_icons, -1, static_cast<HICON>(image));
-  } else {
-    for (auto [list, index] : {std::pair{small_icons, &small_index}, {large_icons, &large_index}}) {
-      int cx = 0, cy = 0;
-      ImageList_GetIconSize(list, &cx, &cy);
-      const win::unique_bitmap copy(
-          scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy));
-      if (copy) *index = ImageList_Add(list, copy.get(), nullptr);
+  return store_list_icon(image, icon, width, height);
+}
+
+// The source of one of the toolkit's images, null for any other handle.
+std::shared_ptr<const image_source> source_of(HANDLE image) {
+  lock guard(tables_mutex);
+  const int number = images.find_number([&](const image_record& r) { return r.handle() == image; });
+  return number >= 0 ? images.find(number)->source : nullptr;
+}
+
+// Answers a list asking for an item's icon (LVN_GETDISPINFO): the icon is
+// stored the first time, and its index given from then on.
+void give_item_icon(HWND list, LVITEMA& asked) {
+  if (!(asked.mask & LVIF_IMAGE) || asked.iSubItem != 0) return;
+  LVITEMA item{};
+  item.mask = LVIF_PARAM;
+  item.iItem = asked.iItem;
+  auto found = SendMessageA(list, LVM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item))
+                   ? item_icons.find(item.lParam)
+                   : item_icons.end();
+  asked.iImage = I_IMAGENONE;
+  if (found != item_icons.end()) {
+    item_icon& icon = found->second;
+    if (icon.source) {
+      const bool is_icon = icon.source->decoded.kind == image_kind::icon;
+      const HANDLE image = make_native_image(icon.source->decoded, icon.source->data.data());
+      // Owned here: the lists keep copies.
+      const win::unique_icon icon_image(is_icon ? static_cast<HICON>(image) : nullptr);
+      const win::unique_bitmap bitmap_image(is_icon ? nullptr : static_cast<HBITMAP>(image));
+      if (image) {
+        icon.index = store_list_icon(image, is_icon, icon.source->decoded.width,
+                                     icon.source->decoded.height);
+      }
+      icon.source.reset();
     }
+    if (icon.index >= 0) asked.iImage = icon.index;
   }
-  // Both lists keep the same indexes; undo a half-done addition.
-  if (small_index < 0 || large_index < 0 || small_index != large_index) {
-    if (small_index >= 0) ImageList_Remove(small_icons, small_index);
-    if (large_index >= 0) ImageList_Remove(large_icons, large_index);
-    return -1;
-  }
-  return small_index;
+  asked.mask |= LVIF_DI_SETITEM;
 }
 
 }  // namespace
@@ -1031,11 +1122,26 @@ void add_control_item(int number, int position, const std::string& text, ui_hand
   const LRESULT count = SendMessageA(view.hwnd, LVM_GETITEMCOUNT, 0, 0);
   item.iItem = position < 0 || position > count ? static_cast<int>(count) : position;
   item.pszText = const_cast<char*>(columns[0].c_str());
-  item.iImage = image ? store_list_icon(reinterpret_cast<HANDLE>(image)) : I_IMAGENONE;
-  if (item.iImage < 0) item.iImage = I_IMAGENONE;
+  std::shared_ptr<const image_source> source =
+      image ? source_of(reinterpret_cast<HANDLE>(image)) : nullptr;
+  if (source) {
+    // One of ours: its icon is stored when the list first shows the item.
+    // Storing an icon costs more than all the rest of adding an item, and
+    // a long list shows few of its items.
+    item.mask |= LVIF_PARAM;
+    item.lParam = ++last_item_key;
+    item.iImage = I_IMAGECALLBACK;
+    item_icons[item.lParam].source = std::move(source);
+  } else {
+    item.iImage = image ? store_list_icon(reinterpret_cast<HANDLE>(image)) : I_IMAGENONE;
+    if (item.iImage < 0) item.iImage = I_IMAGENONE;
+  }
   const LRESULT index =
       SendMessageA(view.hwnd, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
-  if (index < 0) return;
+  if (index < 0) {
+    if (item.mask & LVIF_PARAM) item_icons.erase(item.lParam);
+    return;
+  }
   for (std::size_t i = 1; i < columns.size(); ++i) {
     LVITEMA sub{};
     sub.iSubItem = static_cast<int>(i);
@@ -1049,6 +1155,17 @@ void clear_control_items(int number) {
   control_view view;
   if (view_control(number, view) && view.kind == control_kind::icon_list)
     SendMessageA(view.hwnd, LVM_DELETEALLITEMS, 0, 0);
+}
+
+void set_control_redraw(int number, int state) {
+  control_view view;
+  if (!view_control(number, view)) return;
+  SendMessageA(view.hwnd, WM_SETREDRAW, state != 0, 0);
+  // Not every control repaints itself, or its children (a list's column
+  // heading), when redrawing is turned back on.
+  if (state)
+    RedrawWindow(view.hwnd, nullptr, nullptr,
+                 RDW_ERASE | RDW_FRAME | RDW_INVALIDATE | RDW_ALLCHILDREN);
 }
 
 void set_icon_list_view(int number, int mode) {
@@ -1182,7 +1299,7 @@ ui_handle catch_image(int number, const void* data, std::size_t size) {
   free_image(number);
   decoded_image decoded;
   const decode_result result = decode_image_data(data, size, decoded);
-  return store_image(number, result, decoded, static_cast<const std::uint8_t*>(data));
+  return store_image(number, result, std::move(decoded), static_cast<const std::uint8_t*>(data));
 }
 
 ui_handle load_image(int number, const std::string& path) {
@@ -1191,7 +1308,7 @@ ui_handle load_image(int number, const std::string& path) {
   decoded_image decoded;
   std::vector<std::uint8_t> contents;
   const decode_result result = decode_image_file(path, decoded, contents);
-  return store_image(number, result, decoded, contents.data());
+  return store_image(number, result, std::move(decoded), contents.data());
 }
 
 ui_handle image_handle(int number) {

@@ -190,6 +190,33 @@ TEST_F(ChooserFlow, LanguagesInScanOrderAndConfirmingEnglishInstallsIt) {
   EXPECT_TRUE(starts_of(dir.path(), "traducteur.exe").empty());
 }
 
+// A long list is filled without a redraw per entry: once filled, it is
+// drawn again, every entry in scan order with its flag, and the last one
+// can be chosen like the first.
+TEST_F(ChooserFlow, ManyLanguagesAreListedInScanOrderAndTheListIsDrawnAgain) {
+  for (int i = 0; i < 300; ++i) add_language("Langue " + std::to_string(1000 + i));
+  std::vector<std::string> expected = scan_order(at("langues"));
+  ASSERT_EQ(expected.size(), 300u);
+  for (std::string& name : expected) name = language_name_of(name);
+
+  const run_result r = run_chooser(dir.path(), [](notes& n) {
+    if (!wait_ready(n)) return headless::request_close(language_window);
+    note_labels(n);
+    const auto list = headless::control(language_list);
+    n.add("redraw", list->redraw);
+    std::size_t shown = 0;
+    for (const auto& item : list->items) shown += item.icon != 0 && headless::image(item.icon);
+    n.add("icons", shown);
+    if (!select_label(n, list->items.back().text)) return headless::request_close(language_window);
+    headless::click(confirm_button);
+  });
+  expect_clean_end(r);
+  EXPECT_EQ(r.all("label"), expected);
+  EXPECT_EQ(r.first("redraw"), "1");
+  EXPECT_EQ(r.first("icons"), "300");
+  EXPECT_EQ(read_file(at("langue.ini")), expected.back() + ".txt\r\n");
+}
+
 TEST_F(ChooserFlow, OnlyLanguageFilesWithALoadableFlagAreListed) {
   add_language("English");
   add_language("Sans-drapeau", false);  // no flag at all

@@ -108,6 +108,7 @@ TEST_F(Toolkit, NumbersOutsideTheTablesAreRefusedAndOperationsOnThemDoNothing) {
     set_control_text(number, "y");
     set_control_state(number, 3);
     disable_control(number, 1);
+    set_control_redraw(number, 0);
     close_window(number);
     free_image(number);
   }

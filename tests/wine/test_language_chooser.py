@@ -206,6 +206,17 @@ def expect_nothing_recorded(folder: Path) -> None:
 
 def green_pixels(shot: Path, rect) -> int:
     """Green pixels of the screenshot inside the screen rectangle."""
+    return count_pixels(shot, rect, lambda r, g, b: g > 120 and r < 90 and b < 110)
+
+
+def red_pixels(shot: Path, rect) -> int:
+    """Pixels of the English flag's red inside the screen rectangle."""
+    return count_pixels(shot, rect, lambda r, g, b: r > 150 and g < 80 and b < 90)
+
+
+def count_pixels(shot: Path, rect, wanted) -> int:
+    """Pixels of the screenshot inside the screen rectangle whose colour
+    (r, g, b, 8 bits each) is wanted."""
     left, top, right, bottom = rect
     out = subprocess.run(["convert", str(shot), "-crop",
                           f"{right - left}x{bottom - top}+{left}+{top}", "txt:-"],
@@ -215,7 +226,7 @@ def green_pixels(shot: Path, rect) -> int:
         r, g, b = (int(v) for v in m.groups())
         if r > 255 or g > 255:  # 16-bit channels
             r, g, b = r >> 8, g >> 8, b >> 8
-        if g > 120 and r < 90 and b < 110:
+        if wanted(r, g, b):
             count += 1
     return count
 
@@ -299,6 +310,39 @@ def test_only_languages_with_a_loadable_flag_are_listed(wine, workdir, flags, sc
     chooser.close_with_alt_f4()
     assert chooser.wait_end() == 0
     expect_nothing_recorded(folder)
+
+
+def test_many_languages_in_scan_order_show_their_flags_down_to_the_last(wine, workdir, flags,
+                                                                         screenshot):
+    # Each flag is drawn when its entry first comes into view: the first
+    # row at once, the last one once the list has scrolled to it.
+    names = [f"Langue {i:03d}" for i in range(300)]
+    folder = product(workdir, flags, languages=names)
+    expected = [n[:-4] for n in scan_order(wine, folder / "langues")]
+    assert sorted(expected) == names
+
+    chooser = Chooser(wine, folder)
+    state = chooser.wait_ready()
+    assert chooser.labels(state) == expected
+    first = chooser.control(state, 0)["items"][0]
+    winerig.wait_until(lambda: red_pixels(screenshot("first-row"), first["rect"]),
+                       lambda count: count >= 100, "the first flag drawn", alive=chooser.process)
+
+    chooser.pick(expected[0])
+    wine.key("End")
+    items = winerig.wait_until(lambda: chooser.control(chooser.state(), 0)["items"],
+                               lambda items: items[-1]["selected"], "the last entry selected",
+                               alive=chooser.process)
+    # The last but one: the selected entry's flag is drawn tinted.
+    before_last = items[-2]
+    list_rect = chooser.control(chooser.state(), 0)["rect"]
+    assert list_rect[1] <= before_last["rect"][1] < list_rect[3], (list_rect, before_last)
+    winerig.wait_until(lambda: red_pixels(screenshot("last-row"), before_last["rect"]),
+                       lambda count: count >= 100, "the last but one flag drawn",
+                       alive=chooser.process)
+    chooser.click_control(1)
+    assert chooser.wait_end() == 0
+    assert (folder / "langue.ini").read_bytes() == (expected[-1] + ".txt\r\n").encode("cp1252")
 
 
 @pytest.mark.parametrize("layout", ["no langues folder", "empty langues folder"])
