@@ -5,13 +5,8 @@
 # Cached: a finished install is reused; a lock keeps parallel builds apart.
 set -euo pipefail
 arch=$1
-root=$(cd "$(dirname "$0")/.." && pwd)
-deps=$root/build/deps
-prefix=$deps/libjpeg-$arch
-mkdir -p "$deps"
-exec 9>"$deps/libjpeg.lock"
-flock 9
-if [ -f "$prefix/.done" ]; then exit 0; fi
+. "$(dirname "$0")/deps_common.sh"
+deps_begin libjpeg "$arch"
 
 src=$deps/src
 if ! ls -d "$src"/libjpeg-turbo-*/ >/dev/null 2>&1; then

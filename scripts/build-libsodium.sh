@@ -6,13 +6,8 @@
 # Cached: a finished install is reused; a lock keeps parallel builds apart.
 set -euo pipefail
 arch=$1
-root=$(cd "$(dirname "$0")/.." && pwd)
-deps=$root/build/deps
-prefix=$deps/libsodium-$arch
-mkdir -p "$deps"
-exec 9>"$deps/libsodium.lock"
-flock 9
-if [ -f "$prefix/.done" ]; then exit 0; fi
+. "$(dirname "$0")/deps_common.sh"
+deps_begin libsodium "$arch"
 
 # A folder of its own: the libjpeg script clears its source folder when its
 # own sources are missing.
