@@ -22,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "system_library_win.h"
 #include "toolkit.h"
 #include "toolkit_core.h"
 
@@ -122,6 +123,20 @@ window_hook hook = nullptr;
 std::deque<pending_event> pending;
 int last_code = 0, last_window = -1, last_control = -1;
 HIMAGELIST small_icons = nullptr, large_icons = nullptr;
+
+// The common controls are loaded by toolkit_start, not imported: the loader
+// would resolve the DLLs that they import (uxtheme) from the program's
+// folder first, before restrict_library_search could run.
+struct common_controls_api {
+  HMODULE module = nullptr;
+  decltype(&::InitCommonControlsEx) InitCommonControlsEx = nullptr;
+  decltype(&::ImageList_Create) ImageList_Create = nullptr;
+  decltype(&::ImageList_ReplaceIcon) ImageList_ReplaceIcon = nullptr;
+  decltype(&::ImageList_GetIconSize) ImageList_GetIconSize = nullptr;
+  decltype(&::ImageList_Add) ImageList_Add = nullptr;
+  decltype(&::ImageList_Remove) ImageList_Remove = nullptr;
+  bool images = false;  // every ImageList_ function found
+} controls_api;
 
 constexpr char window_class[] = "ToolkitWindow";
 constexpr char link_class[] = "ToolkitLink";
@@ -278,27 +293,20 @@ struct theme_api {
   bool common_controls_6 = false;
 };
 
-template <class F>
-F function_of(HMODULE module, const char* name) {
-  // Through the generic function pointer type, which converts to any other.
-  using generic = void (*)();
-  return reinterpret_cast<F>(reinterpret_cast<generic>(GetProcAddress(module, name)));
-}
-
 const theme_api& themes() {
   static const theme_api api = [] {
     theme_api a;
-    if (HMODULE ux = LoadLibraryA("uxtheme.dll")) {
-      a.is_themed = function_of<theme_api::is_themed_fn>(ux, "IsAppThemed");
-      a.open = function_of<theme_api::open_fn>(ux, "OpenThemeData");
-      a.close = function_of<theme_api::close_fn>(ux, "CloseThemeData");
-      a.draw = function_of<theme_api::draw_fn>(ux, "DrawThemeBackground");
-      a.parent_background = function_of<theme_api::parent_fn>(ux, "DrawThemeParentBackground");
+    if (HMODULE ux = load_system_library("uxtheme.dll")) {
+      bind_function(ux, a.is_themed, "IsAppThemed");
+      bind_function(ux, a.open, "OpenThemeData");
+      bind_function(ux, a.close, "CloseThemeData");
+      bind_function(ux, a.draw, "DrawThemeBackground");
+      bind_function(ux, a.parent_background, "DrawThemeParentBackground");
     }
     // Buttons are drawn themed only by version 6 of the common controls.
-    if (HMODULE cc = GetModuleHandleA("comctl32.dll")) {
-      using version_fn = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
-      if (auto get_version = function_of<version_fn>(cc, "DllGetVersion")) {
+    if (controls_api.module) {
+      HRESULT(CALLBACK * get_version)(DLLVERSIONINFO*) = nullptr;
+      if (bind_function(controls_api.module, get_version, "DllGetVersion")) {
         DLLVERSIONINFO version{};
         version.cbSize = sizeof version;
         if (SUCCEEDED(get_version(&version))) a.common_controls_6 = version.dwMajorVersion >= 6;
@@ -693,10 +701,10 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
 }
 
 void ensure_icon_storage() {
-  if (small_icons) return;
-  small_icons = ImageList_Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+  if (small_icons || !controls_api.images) return;
+  small_icons = controls_api.ImageList_Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
                                  ILC_COLOR32 | ILC_MASK, 8, 8);
-  large_icons = ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
+  large_icons = controls_api.ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
                                  ILC_COLOR32 | ILC_MASK, 8, 8);
 }
 
@@ -731,23 +739,23 @@ int store_list_icon(HANDLE image) {
   int small_index = -1, large_index = -1;
   if (icon) {
     // The lists draw the icon at their own sizes.
-    small_index = ImageList_ReplaceIcon(small_icons, -1, static_cast<HICON>(image));
-    large_index = ImageList_ReplaceIcon(large_icons, -1, static_cast<HICON>(image));
+    small_index = controls_api.ImageList_ReplaceIcon(small_icons, -1, static_cast<HICON>(image));
+    large_index = controls_api.ImageList_ReplaceIcon(large_icons, -1, static_cast<HICON>(image));
   } else {
     for (auto [list, index] : {std::pair{small_icons, &small_index}, {large_icons, &large_index}}) {
       int cx = 0, cy = 0;
-      ImageList_GetIconSize(list, &cx, &cy);
+      controls_api.ImageList_GetIconSize(list, &cx, &cy);
       HBITMAP copy = scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy);
       if (copy) {
-        *index = ImageList_Add(list, copy, nullptr);
+        *index = controls_api.ImageList_Add(list, copy, nullptr);
         DeleteObject(copy);
       }
     }
   }
   // Both lists keep the same indexes; undo a half-done addition.
   if (small_index < 0 || large_index < 0 || small_index != large_index) {
-    if (small_index >= 0) ImageList_Remove(small_icons, small_index);
-    if (large_index >= 0) ImageList_Remove(large_icons, large_index);
+    if (small_index >= 0) controls_api.ImageList_Remove(small_icons, small_index);
+    if (large_index >= 0) controls_api.ImageList_Remove(large_icons, large_index);
     return -1;
   }
   return small_index;
@@ -1353,9 +1361,21 @@ void set_background_colour(std::uintptr_t device_context, int colour) {
 }
 
 void toolkit_start() {
+  // On the main thread, whose activation context (the manifest) gives
+  // version 6.
+  common_controls_api& api = controls_api;
+  if (!api.module) {
+    api.module = load_system_library("comctl32.dll");
+    bind_function(api.module, api.InitCommonControlsEx, "InitCommonControlsEx");
+    api.images = bind_function(api.module, api.ImageList_Create, "ImageList_Create") &&
+                 bind_function(api.module, api.ImageList_ReplaceIcon, "ImageList_ReplaceIcon") &&
+                 bind_function(api.module, api.ImageList_GetIconSize, "ImageList_GetIconSize") &&
+                 bind_function(api.module, api.ImageList_Add, "ImageList_Add") &&
+                 bind_function(api.module, api.ImageList_Remove, "ImageList_Remove");
+  }
   INITCOMMONCONTROLSEX controls_wanted{
       sizeof controls_wanted,
       ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls_wanted);
+  if (api.InitCommonControlsEx) api.InitCommonControlsEx(&controls_wanted);
   register_classes();
 }
