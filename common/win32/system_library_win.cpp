@@ -38,8 +38,12 @@ HMODULE load_system_library(const char* name) {
   // ERROR_INVALID_PARAMETER.
   if (HMODULE module = LoadLibraryExA(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) return module;
   if (GetLastError() != ERROR_INVALID_PARAMETER) return nullptr;
-  // A full path; with this flag the DLL's own imports are looked for in its
-  // folder before the program's.
+  return load_system_library_by_path(name);
+}
+
+HMODULE load_system_library_by_path(const char* name) {
+  // With a full path, this flag puts the DLL's own folder in the place of
+  // the program's in the search for its imports.
   const std::string path = system_folder_path(name);
   return path.empty() ? nullptr
                       : LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);

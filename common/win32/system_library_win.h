@@ -21,6 +21,11 @@
 // it is the system folder's. Any thread.
 HMODULE load_system_library(const char* name);
 
+// What load_system_library falls back to where the search flags are missing:
+// the DLL by its full path in the system folder, its own imports looked for
+// in that folder first. Also for tests, which cannot remove the flags.
+HMODULE load_system_library_by_path(const char* name);
+
 // Sets target to the function `name` of module (nullptr when module is
 // nullptr or lacks it); true when found. F is the function's own pointer
 // type, decltype(&::Name), which carries its calling convention.

@@ -138,6 +138,24 @@ def test_planted_copies_are_taken_where_the_search_is_not_restricted(wine, workd
         sorted(f"{n}.loaded" for n in LOADED_BY[program])
 
 
+def test_old_systems_fallback_loads_from_the_system_folder(wine, workdir):
+    """Where the search flags are missing, the programs load each DLL by its
+    path in the system folder (no side-by-side version of the common
+    controls then), in the order the programs do: uxtheme before the common
+    controls, which import it. Wine looks for the imports of a DLL loaded by
+    its full path in the program's folder first, where Windows looks in the
+    DLL's own folder first: a planted uxtheme.dll is taken when comctl32.dll
+    comes first."""
+    probe = copy_program(workdir, "load_library_probe")
+    names = ["uxtheme.dll", "comctl32.dll", "ws2_32.dll", "wininet.dll"]
+    env = plant(workdir, names)
+    env.pop("WINEDEBUG")
+    result = wine.run(probe, ["--by-path", *names], cwd=workdir, env=env)
+    assert [line.lower() for line in result.lines] == \
+        [f"c:\\windows\\system32\\{n}" for n in names], result.lines
+    assert planted_loads(workdir) == {}
+
+
 def test_update_client_loads_no_dll_from_its_folder(wine, server, workdir):
     """A whole update in auto mode over http: module check, update check,
     download, the offered program started."""
@@ -150,11 +168,15 @@ def test_update_client_loads_no_dll_from_its_folder(wine, server, workdir):
     env = plant(workdir, LOADED_BY["update_client"])
     trace = workdir.parent / f"{workdir.name}-loaddll.txt"
     client = TracedClient(wine, workdir, ["auto"], env, trace)
+    # A program that took a planted copy may never end: it has no functions.
+    winerig.wait_until(lambda: (client.process.poll(), planted_loads(workdir)),
+                       lambda ended_or_planted: ended_or_planted != (None, {}),
+                       "the client's end or a planted DLL loaded")
+    assert planted_loads(workdir) == {}
     assert client.exit_code() == 0
     assert_started_once_here(client)
     assert server.requests() == [module_request(), update_request(), "/files/setup.exe"]
     assert (workdir / "vantrel.exe").read_bytes() == (workdir / "offered.exe").read_bytes()
-    assert planted_loads(workdir) == {}
     check_modules(trace, workdir, "update_client")
 
 
@@ -163,11 +185,15 @@ def test_language_chooser_loads_no_dll_from_its_folder(wine, workdir, flags):  #
     env = plant(folder, LOADED_BY["language_chooser"])
     trace = workdir.parent / f"{workdir.name}-loaddll.txt"
     chooser = TracedChooser(wine, folder, env, trace)
+    winerig.wait_until(lambda: (chooser.process.poll(), planted_loads(folder), chooser.state()),
+                       lambda r: r[0] is not None or r[1] or "controls" in r[2],
+                       "the chooser's window or a planted DLL loaded")
+    assert planted_loads(folder) == {}
     chooser.wait_ready()
     chooser.pick("English")
     chooser.click_control(1)
     assert chooser.wait_end() == 0
     assert len(wait_starts(folder, 1)) == 1
     assert (folder / "langue.ini").read_bytes().startswith(b"English.txt")
-    assert planted_loads(folder) == {}
+    assert planted_loads(folder) == {}, "loaded after start-up"
     check_modules(trace, folder, "language_chooser")
