@@ -32,14 +32,36 @@ namespace {
 
 constexpr long wait_slice_us = 100 * 1000;
 
-#define WINSOCK_FUNCTIONS(F)                                                                  \
-  F(WSAStartup) F(WSAGetLastError) F(socket) F(ioctlsocket) F(connect) F(getsockopt) F(send) \
-  F(recv) F(select) F(closesocket) F(getaddrinfo) F(freeaddrinfo)
+// The functions used of each DLL, each bound by its exported name.
+// clang-format off
+#define WINSOCK_FUNCTIONS(F) \
+  F(WSAStartup)              \
+  F(WSAGetLastError)         \
+  F(socket)                  \
+  F(ioctlsocket)             \
+  F(connect)                 \
+  F(getsockopt)              \
+  F(send)                    \
+  F(recv)                    \
+  F(select)                  \
+  F(closesocket)             \
+  F(getaddrinfo)             \
+  F(freeaddrinfo)
 
-#define WININET_FUNCTIONS(F)                                                                 \
-  F(InternetOpenA) F(InternetConnectA) F(HttpOpenRequestA) F(HttpSendRequestA) F(HttpQueryInfoA) \
-  F(InternetReadFile) F(InternetCloseHandle) F(DeleteUrlCacheEntryA)
+#define WININET_FUNCTIONS(F) \
+  F(InternetOpenA)           \
+  F(InternetConnectA)        \
+  F(HttpOpenRequestA)        \
+  F(HttpSendRequestA)        \
+  F(HttpQueryInfoA)          \
+  F(InternetReadFile)        \
+  F(InternetCloseHandle)     \
+  F(DeleteUrlCacheEntryA)
+// clang-format on
 
+// A table's member, named and typed as the function; and its binding as a
+// link of a chain: `module LIST(BIND_FUNCTION)` holds when the module is
+// loaded and every function of the list found in it (into `api`).
 #define DECLARE_FUNCTION(name) decltype(&::name) name = nullptr;
 #define BIND_FUNCTION(name) &&bind_function(module, api.name, #name)
 
@@ -86,7 +108,8 @@ class socket_connection : public download_connection {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
       if (!wait_for(false)) return false;
-      const int put = ws.send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+      const int put =
+          ws.send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
       if (put == SOCKET_ERROR) {
         if (ws.WSAGetLastError() == WSAEWOULDBLOCK) continue;
         return false;
@@ -118,7 +141,7 @@ class socket_connection : public download_connection {
       FD_SET(s, &failed);
       timeval slice{0, wait_slice_us};
       const int count = ws.select(0, reading ? &ready : nullptr, reading ? nullptr : &ready,
-                               connecting ? &failed : nullptr, &slice);
+                                  connecting ? &failed : nullptr, &slice);
       if (count == SOCKET_ERROR) return false;
       if (count == 0) continue;
       if (connecting && in_set(s, failed)) return false;
@@ -212,8 +235,8 @@ class wininet_connection : public download_connection {
         api.InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session_.get() || stop_.stopped()) return false;
     connection_.reset(api.InternetConnectA(session_.get(), address_.host.c_str(),
-                                       static_cast<INTERNET_PORT>(address_.port), nullptr, nullptr,
-                                       INTERNET_SERVICE_HTTP, 0, 0));
+                                           static_cast<INTERNET_PORT>(address_.port), nullptr,
+                                           nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     return connection_.get() && !stop_.stopped();
   }
 
@@ -224,8 +247,8 @@ class wininet_connection : public download_connection {
                         INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES |
                         INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
     const wininet_api& api = wininet();
-    request_.reset(api.HttpOpenRequestA(connection_.get(), "GET", address_.target.c_str(), "HTTP/1.1",
-                                    nullptr, nullptr, flags, 0));
+    request_.reset(api.HttpOpenRequestA(connection_.get(), "GET", address_.target.c_str(),
+                                        "HTTP/1.1", nullptr, nullptr, flags, 0));
     if (!request_.get() || stop_.stopped()) return false;
     if (!api.HttpSendRequestA(request_.get(), nullptr, 0, nullptr, 0)) return false;
     // The head as received, less the framing WinINet has already undone.
@@ -233,7 +256,8 @@ class wininet_connection : public download_connection {
     api.HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
     if (size == 0 || size > 256 * 1024) return false;
     std::string raw(size, '\0');
-    if (!api.HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size, nullptr)) {
+    if (!api.HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size,
+                            nullptr)) {
       return false;
     }
     raw.resize(size);
@@ -263,7 +287,8 @@ class wininet_connection : public download_connection {
     }
     const DWORD want = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!wininet().InternetReadFile(request_.get(), buffer, want, &got) || stop_.stopped()) return -1;
+    if (!wininet().InternetReadFile(request_.get(), buffer, want, &got) || stop_.stopped())
+      return -1;
     return static_cast<long>(got);
   }
 

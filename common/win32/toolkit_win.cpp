@@ -702,10 +702,10 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
 
 void ensure_icon_storage() {
   if (small_icons || !controls_api.images) return;
-  small_icons = controls_api.ImageList_Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                 ILC_COLOR32 | ILC_MASK, 8, 8);
-  large_icons = controls_api.ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                 ILC_COLOR32 | ILC_MASK, 8, 8);
+  small_icons = controls_api.ImageList_Create(
+      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), ILC_COLOR32 | ILC_MASK, 8, 8);
+  large_icons = controls_api.ImageList_Create(
+      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), ILC_COLOR32 | ILC_MASK, 8, 8);
 }
 
 // A copy of a bitmap scaled to the given size, for an image list.
