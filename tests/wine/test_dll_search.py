@@ -24,8 +24,9 @@ import pytest
 
 import winerig
 from test_language_chooser import Chooser, flags, product, wait_starts  # noqa: F401
-from test_update_client import (HOST, Client, Server, assert_started_once_here, lay_out,
-                                module_reply, module_request, update_reply, update_request)
+from test_update_client import (HOST, Client, assert_started_once_here, lay_out,  # noqa: F401
+                                module_reply, module_request, server, update_reply,
+                                update_request)
 
 # What each program loads itself, besides its imports.
 LOADED_BY = {
@@ -104,15 +105,6 @@ class TracedChooser(Chooser):
         Chooser.running.append(self)
 
 
-@pytest.fixture(scope="module")
-def server(tmp_path_factory):
-    s = Server(tmp_path_factory.mktemp("server")).start()
-    try:
-        yield s
-    finally:
-        s.stop()
-
-
 @pytest.fixture(autouse=True)
 def stop_leftovers(wine):
     yield
@@ -156,7 +148,7 @@ def test_old_systems_fallback_loads_from_the_system_folder(wine, workdir):
     assert planted_loads(workdir) == {}
 
 
-def test_update_client_loads_no_dll_from_its_folder(wine, server, workdir):
+def test_update_client_loads_no_dll_from_its_folder(wine, server, workdir):  # noqa: F811
     """A whole update in auto mode over http: module check, update check,
     download, the offered program started."""
     lay_out(workdir)
