@@ -1365,11 +1365,6 @@ void toolkit_start() {
   // version 6.
   common_controls_api& api = controls_api;
   if (!api.module) {
-    // uxtheme first: the common controls import it, and a DLL already
-    // loaded is not looked for again. Where the search flags are missing,
-    // the search for it could otherwise reach the program's folder (Wine
-    // does so for a DLL loaded by its full path).
-    load_system_library("uxtheme.dll");
     api.module = load_system_library("comctl32.dll");
     bind_function(api.module, api.InitCommonControlsEx, "InitCommonControlsEx");
     api.images = bind_function(api.module, api.ImageList_Create, "ImageList_Create") &&

@@ -11,7 +11,10 @@ Static imports resolved before the program's first instruction cannot be
 protected by the program; that they are all known DLLs is checked by
 test_imports.py. Wine does not treat known DLLs specially (a planted
 user32.dll with user32=n,b is loaded), so only the DLLs that the programs
-load themselves are planted here.
+load after their start are planted here. Not planted either: msimg32.dll,
+which Wine's uxtheme loads when the progress window draws, through a
+delayed import that Wine resolves without the process's restricted search
+(a planted copy is loaded with msimg32=n,b, restricted or not).
 """
 
 from __future__ import annotations
@@ -28,9 +31,13 @@ from test_update_client import (HOST, Client, assert_started_once_here, lay_out,
                                 module_reply, module_request, server, update_reply,
                                 update_request)
 
-# What each program loads itself, besides its imports.
+# The DLLs that each program loads after its start, none of them a known
+# DLL: itself (WinINet, Winsock, the common controls, uxtheme) or through a
+# system DLL (uxtheme imported by the common controls, mpr by WinINet).
+# Loads by a system DLL are what the search restricted at start-up protects:
+# without it, Wine takes the common controls' uxtheme from the folder.
 LOADED_BY = {
-    "update_client": ["wininet.dll", "ws2_32.dll", "comctl32.dll", "uxtheme.dll"],
+    "update_client": ["wininet.dll", "ws2_32.dll", "comctl32.dll", "uxtheme.dll", "mpr.dll"],
     "language_chooser": ["comctl32.dll", "uxtheme.dll"],
 }
 
@@ -131,13 +138,13 @@ def test_planted_copies_are_taken_where_the_search_is_not_restricted(wine, workd
 
 
 def test_old_systems_fallback_loads_from_the_system_folder(wine, workdir):
-    """Where the search flags are missing, the programs load each DLL by its
-    path in the system folder (no side-by-side version of the common
-    controls then), in the order the programs do: uxtheme before the common
-    controls, which import it. Wine looks for the imports of a DLL loaded by
-    its full path in the program's folder first, where Windows looks in the
-    DLL's own folder first: a planted uxtheme.dll is taken when comctl32.dll
-    comes first."""
+    """Where the search flags are missing (old systems), the programs load
+    each DLL by its path in the system folder (no side-by-side version of
+    the common controls then). Wine always has the flags, so this is the
+    fallback alone, through the probe. Wine looks for the imports of a DLL
+    loaded by its full path in the program's folder first, where Windows
+    looks in the DLL's own folder first: a planted uxtheme.dll is taken
+    when comctl32.dll comes first, so the probe loads uxtheme first."""
     probe = copy_program(workdir, "load_library_probe")
     names = ["uxtheme.dll", "comctl32.dll", "ws2_32.dll", "wininet.dll"]
     env = plant(workdir, names)
