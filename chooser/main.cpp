@@ -3,6 +3,7 @@
 #include "system.h"
 
 int main(int argc, char** argv) {
+  restrict_library_search();
   record_program_arguments(argc, argv);
   run_language_chooser();
 }

@@ -29,6 +29,11 @@ std::vector<std::string> split_command_line(const std::string& command_line);
 // record_program_arguments), tests call it directly.
 void set_command_line(const std::string& command_line);
 
+// Start-up, first thing in main: from here on the process loads DLLs from
+// the system folder only, never from the program's folder (which users and
+// installers can write to) nor the current one.
+void restrict_library_search();
+
 // POSIX entry helper: joins argv into one command line (items holding blanks
 // are put in double quotes) and records it. Windows ignores it.
 void record_program_arguments(int argc, char** argv);

@@ -3,6 +3,7 @@
 #include "update_client.h"
 
 int main(int argc, char** argv) {
+  restrict_library_search();
   record_program_arguments(argc, argv);
   return run_update_client();
 }

@@ -27,6 +27,10 @@
 #include "system.h"
 #include "system_rules.h"
 
+// The dynamic loader searches neither the program's folder nor the current
+// one.
+void restrict_library_search() {}
+
 std::string environment_variable(const std::string& name) {
   if (name.empty() || name.find('=') != std::string::npos) return {};
   const char* value = std::getenv(name.c_str());

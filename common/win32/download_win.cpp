@@ -10,6 +10,10 @@
 // the platform's, the rest (status, length, redirects, bounds, the
 // watchdog) ours. Its blocking calls are broken from outside by closing the
 // handles.
+//
+// Both DLLs are loaded from the system folder when first needed, not
+// imported: neither is a known DLL, so the loader would take a copy from
+// the program's folder first (system_library_win.h).
 #include <windows.h>
 #include <wininet.h>
 #include <winsock2.h>
@@ -22,18 +26,81 @@
 
 #include "download.h"
 #include "download_transport.h"
+#include "system_library_win.h"
 
 namespace {
 
 constexpr long wait_slice_us = 100 * 1000;
 
+// The functions used of each DLL, each bound by its exported name.
+// clang-format off
+#define WINSOCK_FUNCTIONS(F) \
+  F(WSAStartup)              \
+  F(WSAGetLastError)         \
+  F(socket)                  \
+  F(ioctlsocket)             \
+  F(connect)                 \
+  F(getsockopt)              \
+  F(send)                    \
+  F(recv)                    \
+  F(select)                  \
+  F(closesocket)             \
+  F(getaddrinfo)             \
+  F(freeaddrinfo)
+
+#define WININET_FUNCTIONS(F) \
+  F(InternetOpenA)           \
+  F(InternetConnectA)        \
+  F(HttpOpenRequestA)        \
+  F(HttpSendRequestA)        \
+  F(HttpQueryInfoA)          \
+  F(InternetReadFile)        \
+  F(InternetCloseHandle)     \
+  F(DeleteUrlCacheEntryA)
+// clang-format on
+
+// A table's member, named and typed as the function; and its binding as a
+// link of a chain: `module LIST(BIND_FUNCTION)` holds when the module is
+// loaded and every function of the list found in it (into `api`).
+#define DECLARE_FUNCTION(name) decltype(&::name) name = nullptr;
+#define BIND_FUNCTION(name) &&bind_function(module, api.name, #name)
+
+// Each table is complete (ready) or not used at all.
+struct winsock_api {
+  WINSOCK_FUNCTIONS(DECLARE_FUNCTION)
+  bool ready = false;
+};
+
+struct wininet_api {
+  WININET_FUNCTIONS(DECLARE_FUNCTION)
+  bool ready = false;
+};
+
+// Loaded by download_backend_start, before any connection.
+winsock_api ws;
 std::once_flag winsock_once;
-bool winsock_ready = false;
+
+const wininet_api& wininet() {
+  static const wininet_api loaded = [] {
+    wininet_api api;
+    HMODULE module = load_system_library("wininet.dll");
+    api.ready = module WININET_FUNCTIONS(BIND_FUNCTION);
+    return api;
+  }();
+  return loaded;
+}
+
+bool in_set(SOCKET s, const fd_set& set) {
+  for (u_int i = 0; i < set.fd_count; ++i) {
+    if (set.fd_array[i] == s) return true;
+  }
+  return false;
+}
 
 class socket_connection : public download_connection {
  public:
   socket_connection(SOCKET s, download_stop& stop) : socket_(s), stop_(stop) {}
-  ~socket_connection() override { closesocket(socket_); }
+  ~socket_connection() override { ws.closesocket(socket_); }
   socket_connection(const socket_connection&) = delete;
   socket_connection& operator=(const socket_connection&) = delete;
 
@@ -41,9 +108,10 @@ class socket_connection : public download_connection {
     std::size_t sent = 0;
     while (sent < bytes.size()) {
       if (!wait_for(false)) return false;
-      const int put = send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
+      const int put =
+          ws.send(socket_, bytes.data() + sent, static_cast<int>(bytes.size() - sent), 0);
       if (put == SOCKET_ERROR) {
-        if (WSAGetLastError() == WSAEWOULDBLOCK) continue;
+        if (ws.WSAGetLastError() == WSAEWOULDBLOCK) continue;
         return false;
       }
       sent += static_cast<std::size_t>(put);
@@ -55,9 +123,9 @@ class socket_connection : public download_connection {
     const int want = size > 0x10000 ? 0x10000 : static_cast<int>(size);
     for (;;) {
       if (!wait_for(true)) return -1;
-      const int got = recv(socket_, buffer, want, 0);
+      const int got = ws.recv(socket_, buffer, want, 0);
       if (got >= 0) return got;
-      if (WSAGetLastError() != WSAEWOULDBLOCK) return -1;
+      if (ws.WSAGetLastError() != WSAEWOULDBLOCK) return -1;
     }
   }
 
@@ -72,11 +140,11 @@ class socket_connection : public download_connection {
       FD_SET(s, &ready);
       FD_SET(s, &failed);
       timeval slice{0, wait_slice_us};
-      const int count = select(0, reading ? &ready : nullptr, reading ? nullptr : &ready,
-                               connecting ? &failed : nullptr, &slice);
+      const int count = ws.select(0, reading ? &ready : nullptr, reading ? nullptr : &ready,
+                                  connecting ? &failed : nullptr, &slice);
       if (count == SOCKET_ERROR) return false;
       if (count == 0) continue;
-      if (connecting && FD_ISSET(s, &failed)) return false;
+      if (connecting && in_set(s, failed)) return false;
       return true;
     }
   }
@@ -90,38 +158,38 @@ class socket_connection : public download_connection {
 
 std::unique_ptr<download_connection> socket_connect(const http_address& address,
                                                     download_stop& stop) {
-  if (!winsock_ready) return nullptr;
+  if (!ws.ready) return nullptr;
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_protocol = IPPROTO_TCP;
   addrinfo* found = nullptr;
-  if (getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) !=
+  if (ws.getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) !=
       0) {
     return nullptr;
   }
   std::unique_ptr<download_connection> connection;
   for (addrinfo* a = found; a && !connection && !stop.stopped(); a = a->ai_next) {
-    SOCKET s = socket(a->ai_family, a->ai_socktype, a->ai_protocol);
+    SOCKET s = ws.socket(a->ai_family, a->ai_socktype, a->ai_protocol);
     if (s == INVALID_SOCKET) continue;
     u_long non_blocking = 1;
-    bool ok = ioctlsocket(s, FIONBIO, &non_blocking) == 0;
-    if (ok && connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == SOCKET_ERROR) {
-      ok = WSAGetLastError() == WSAEWOULDBLOCK &&
+    bool ok = ws.ioctlsocket(s, FIONBIO, &non_blocking) == 0;
+    if (ok && ws.connect(s, a->ai_addr, static_cast<int>(a->ai_addrlen)) == SOCKET_ERROR) {
+      ok = ws.WSAGetLastError() == WSAEWOULDBLOCK &&
            socket_connection::wait_ready(s, stop, false, true);
       int error = 0;
       int length = sizeof(error);
       ok = ok &&
-           getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
+           ws.getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &length) == 0 &&
            error == 0;
     }
     if (ok) {
       connection = std::make_unique<socket_connection>(s, stop);
     } else {
-      closesocket(s);
+      ws.closesocket(s);
     }
   }
-  freeaddrinfo(found);
+  ws.freeaddrinfo(found);
   return connection;
 }
 
@@ -139,7 +207,7 @@ class shared_internet_handle {
   HINTERNET get() const { return handle_.load(); }
   void close() {
     HINTERNET handle = handle_.exchange(nullptr);
-    if (handle) InternetCloseHandle(handle);
+    if (handle) wininet().InternetCloseHandle(handle);
   }
 
  private:
@@ -161,12 +229,14 @@ class wininet_connection : public download_connection {
   wininet_connection& operator=(const wininet_connection&) = delete;
 
   bool open() {
+    const wininet_api& api = wininet();
+    if (!api.ready) return false;
     session_.reset(
-        InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
+        api.InternetOpenA("Vantrel/1.00", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
     if (!session_.get() || stop_.stopped()) return false;
-    connection_.reset(InternetConnectA(session_.get(), address_.host.c_str(),
-                                       static_cast<INTERNET_PORT>(address_.port), nullptr, nullptr,
-                                       INTERNET_SERVICE_HTTP, 0, 0));
+    connection_.reset(api.InternetConnectA(session_.get(), address_.host.c_str(),
+                                           static_cast<INTERNET_PORT>(address_.port), nullptr,
+                                           nullptr, INTERNET_SERVICE_HTTP, 0, 0));
     return connection_.get() && !stop_.stopped();
   }
 
@@ -176,16 +246,18 @@ class wininet_connection : public download_connection {
     const DWORD flags = INTERNET_FLAG_SECURE | INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
                         INTERNET_FLAG_NO_UI | INTERNET_FLAG_NO_COOKIES |
                         INTERNET_FLAG_PRAGMA_NOCACHE | INTERNET_FLAG_NO_AUTO_REDIRECT;
-    request_.reset(HttpOpenRequestA(connection_.get(), "GET", address_.target.c_str(), "HTTP/1.1",
-                                    nullptr, nullptr, flags, 0));
+    const wininet_api& api = wininet();
+    request_.reset(api.HttpOpenRequestA(connection_.get(), "GET", address_.target.c_str(),
+                                        "HTTP/1.1", nullptr, nullptr, flags, 0));
     if (!request_.get() || stop_.stopped()) return false;
-    if (!HttpSendRequestA(request_.get(), nullptr, 0, nullptr, 0)) return false;
+    if (!api.HttpSendRequestA(request_.get(), nullptr, 0, nullptr, 0)) return false;
     // The head as received, less the framing WinINet has already undone.
     DWORD size = 0;
-    HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+    api.HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
     if (size == 0 || size > 256 * 1024) return false;
     std::string raw(size, '\0');
-    if (!HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size, nullptr)) {
+    if (!api.HttpQueryInfoA(request_.get(), HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size,
+                            nullptr)) {
       return false;
     }
     raw.resize(size);
@@ -215,7 +287,8 @@ class wininet_connection : public download_connection {
     }
     const DWORD want = size > 0x10000 ? 0x10000 : static_cast<DWORD>(size);
     DWORD got = 0;
-    if (!InternetReadFile(request_.get(), buffer, want, &got) || stop_.stopped()) return -1;
+    if (!wininet().InternetReadFile(request_.get(), buffer, want, &got) || stop_.stopped())
+      return -1;
     return static_cast<long>(got);
   }
 
@@ -230,8 +303,11 @@ class wininet_connection : public download_connection {
 
 void download_backend_start() {
   std::call_once(winsock_once, [] {
+    winsock_api& api = ws;
+    HMODULE module = load_system_library("ws2_32.dll");
+    if (!(module WINSOCK_FUNCTIONS(BIND_FUNCTION))) return;
     WSADATA data;
-    winsock_ready = WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    api.ready = api.WSAStartup(MAKEWORD(2, 2), &data) == 0;
   });
 }
 
@@ -245,5 +321,5 @@ std::unique_ptr<download_connection> download_connect(const http_address& addres
 }
 
 void forget_cached_url(const std::string& url) {
-  DeleteUrlCacheEntryA(url.c_str());
+  if (wininet().ready) wininet().DeleteUrlCacheEntryA(url.c_str());
 }

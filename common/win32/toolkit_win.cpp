@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "system_library_win.h"
 #include "toolkit.h"
 #include "toolkit_core.h"
 #include "win32/win_handles.h"
@@ -129,6 +130,21 @@ struct item_icon {
 std::map<LPARAM, item_icon> item_icons;
 LPARAM last_item_key = 0;
 void give_item_icon(HWND list, LVITEMA& asked);
+
+// The common controls are loaded by toolkit_start, not imported: the loader
+// would resolve the DLLs that they import (uxtheme) from the program's
+// folder first, before restrict_library_search could run.
+struct common_controls_api {
+  HMODULE module = nullptr;
+  decltype(&::InitCommonControlsEx) InitCommonControlsEx = nullptr;
+  decltype(&::ImageList_Create) ImageList_Create = nullptr;
+  decltype(&::ImageList_ReplaceIcon) ImageList_ReplaceIcon = nullptr;
+  decltype(&::ImageList_GetIconSize) ImageList_GetIconSize = nullptr;
+  decltype(&::ImageList_Replace) ImageList_Replace = nullptr;
+  decltype(&::ImageList_GetImageCount) ImageList_GetImageCount = nullptr;
+  decltype(&::ImageList_SetImageCount) ImageList_SetImageCount = nullptr;
+  bool images = false;  // every ImageList_ function found
+} controls_api;
 
 constexpr char window_class[] = "ToolkitWindow";
 constexpr char link_class[] = "ToolkitLink";
@@ -297,27 +313,20 @@ struct theme_api {
   bool common_controls_6 = false;
 };
 
-template <class F>
-F function_of(HMODULE module, const char* name) {
-  // Through the generic function pointer type, which converts to any other.
-  using generic = void (*)();
-  return reinterpret_cast<F>(reinterpret_cast<generic>(GetProcAddress(module, name)));
-}
-
 const theme_api& themes() {
   static const theme_api api = [] {
     theme_api a;
-    if (HMODULE ux = LoadLibraryA("uxtheme.dll")) {
-      a.is_themed = function_of<theme_api::is_themed_fn>(ux, "IsAppThemed");
-      a.open = function_of<theme_api::open_fn>(ux, "OpenThemeData");
-      a.close = function_of<theme_api::close_fn>(ux, "CloseThemeData");
-      a.draw = function_of<theme_api::draw_fn>(ux, "DrawThemeBackground");
-      a.parent_background = function_of<theme_api::parent_fn>(ux, "DrawThemeParentBackground");
+    if (HMODULE ux = load_system_library("uxtheme.dll")) {
+      bind_function(ux, a.is_themed, "IsAppThemed");
+      bind_function(ux, a.open, "OpenThemeData");
+      bind_function(ux, a.close, "CloseThemeData");
+      bind_function(ux, a.draw, "DrawThemeBackground");
+      bind_function(ux, a.parent_background, "DrawThemeParentBackground");
     }
     // Buttons are drawn themed only by version 6 of the common controls.
-    if (HMODULE cc = GetModuleHandleA("comctl32.dll")) {
-      using version_fn = HRESULT(CALLBACK*)(DLLVERSIONINFO*);
-      if (auto get_version = function_of<version_fn>(cc, "DllGetVersion")) {
+    if (controls_api.module) {
+      HRESULT(CALLBACK * get_version)(DLLVERSIONINFO*) = nullptr;
+      if (bind_function(controls_api.module, get_version, "DllGetVersion")) {
         DLLVERSIONINFO version{};
         version.cbSize = sizeof version;
         if (SUCCEEDED(get_version(&version))) a.common_controls_6 = version.dwMajorVersion >= 6;
@@ -716,11 +725,11 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
 }
 
 void ensure_icon_storage() {
-  if (small_icons) return;
-  small_icons = ImageList_Create(GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
-                                 ILC_COLOR32 | ILC_MASK, 8, 8);
-  large_icons = ImageList_Create(GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON),
-                                 ILC_COLOR32 | ILC_MASK, 8, 8);
+  if (small_icons || !controls_api.images) return;
+  small_icons = controls_api.ImageList_Create(
+      GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), ILC_COLOR32 | ILC_MASK, 8, 8);
+  large_icons = controls_api.ImageList_Create(
+      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), ILC_COLOR32 | ILC_MASK, 8, 8);
 }
 
 // A copy of a bitmap scaled to the given size, for an image list.
@@ -746,12 +755,12 @@ HBITMAP scaled_bitmap(HBITMAP source, int source_width, int source_height, int w
 // doubling instead, and the slots beyond the used ones stay blank until an
 // icon is stored there.
 int free_icon_slot() {
-  const int capacity =
-      std::min(ImageList_GetImageCount(small_icons), ImageList_GetImageCount(large_icons));
+  const int capacity = std::min(controls_api.ImageList_GetImageCount(small_icons),
+                                controls_api.ImageList_GetImageCount(large_icons));
   if (stored_icons < capacity) return stored_icons;
   const int wanted = std::max(16, stored_icons * 2);
-  if (!ImageList_SetImageCount(small_icons, static_cast<UINT>(wanted)) ||
-      !ImageList_SetImageCount(large_icons, static_cast<UINT>(wanted)))
+  if (!controls_api.ImageList_SetImageCount(small_icons, static_cast<UINT>(wanted)) ||
+      !controls_api.ImageList_SetImageCount(large_icons, static_cast<UINT>(wanted)))
     return -1;
   return stored_icons;
 }
@@ -766,14 +775,15 @@ int store_list_icon(HANDLE image, bool icon, int width, int height) {
   if (icon) {
     // The lists draw the icon at their own sizes.
     for (HIMAGELIST list : {small_icons, large_icons})
-      stored = stored && ImageList_ReplaceIcon(list, slot, static_cast<HICON>(image)) == slot;
+      stored = stored &&
+               controls_api.ImageList_ReplaceIcon(list, slot, static_cast<HICON>(image)) == slot;
   } else {
     for (HIMAGELIST list : {small_icons, large_icons}) {
       int cx = 0, cy = 0;
-      ImageList_GetIconSize(list, &cx, &cy);
+      controls_api.ImageList_GetIconSize(list, &cx, &cy);
       const win::unique_bitmap copy(
           stored ? scaled_bitmap(static_cast<HBITMAP>(image), width, height, cx, cy) : nullptr);
-      stored = copy && ImageList_Replace(list, slot, copy.get(), nullptr);
+      stored = copy && controls_api.ImageList_Replace(list, slot, copy.get(), nullptr);
     }
   }
   // A slot half written stays unused; the next icon takes it.
@@ -1446,9 +1456,23 @@ void set_background_colour(std::uintptr_t device_context, int colour) {
 }
 
 void toolkit_start() {
+  // On the main thread, whose activation context (the manifest) gives
+  // version 6.
+  common_controls_api& api = controls_api;
+  if (!api.module) {
+    api.module = load_system_library("comctl32.dll");
+    bind_function(api.module, api.InitCommonControlsEx, "InitCommonControlsEx");
+    api.images =
+        bind_function(api.module, api.ImageList_Create, "ImageList_Create") &&
+        bind_function(api.module, api.ImageList_ReplaceIcon, "ImageList_ReplaceIcon") &&
+        bind_function(api.module, api.ImageList_GetIconSize, "ImageList_GetIconSize") &&
+        bind_function(api.module, api.ImageList_Replace, "ImageList_Replace") &&
+        bind_function(api.module, api.ImageList_GetImageCount, "ImageList_GetImageCount") &&
+        bind_function(api.module, api.ImageList_SetImageCount, "ImageList_SetImageCount");
+  }
   INITCOMMONCONTROLSEX controls_wanted{
       sizeof controls_wanted,
       ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES | ICC_STANDARD_CLASSES};
-  InitCommonControlsEx(&controls_wanted);
+  if (api.InitCommonControlsEx) api.InitCommonControlsEx(&controls_wanted);
   register_classes();
 }

@@ -21,6 +21,19 @@ SYSTEM_PATTERN = re.compile(r"^api-ms-win-[a-z0-9-]+\.dll$")
 OBJDUMP = {"win32": "i686-w64-mingw32-objdump", "win64": "x86_64-w64-mingw32-objdump"}
 DELIVERABLES = ["update_client", "language_chooser"]
 
+# The programs run from the product's folder, which users and installers can
+# write to. The loader resolves imports before the program's first
+# instruction and looks in the program's own folder first for any DLL that
+# the system does not protect as a known DLL, so the shipped programs import
+# known DLLs only; they load every other DLL from the system folder
+# themselves (common/win32/system_library_win.h, test_dll_search.py).
+KNOWN_DLL_IMPORTS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll",
+                     "msvcrt.dll"}
+DELIVERABLE_IMPORTS = {
+    "update_client": KNOWN_DLL_IMPORTS,
+    "language_chooser": KNOWN_DLL_IMPORTS,
+}
+
 
 def imported_dlls(build: str, exe) -> list[str]:
     out = subprocess.run([OBJDUMP[build], "-p", str(exe)], check=True, capture_output=True,
@@ -52,6 +65,13 @@ def test_programs_import_system_dlls_only(build):
         if foreign:
             problems[str(exe)] = foreign
     assert not problems, problems
+
+
+@pytest.mark.parametrize("build", ["win32", "win64"])
+@pytest.mark.parametrize("name", DELIVERABLES)
+def test_deliverables_import_exactly_the_allowed_known_dlls(build, name):
+    dlls = imported_dlls(build, winerig.program(name, build))
+    assert sorted(dlls) == sorted(DELIVERABLE_IMPORTS[name]), dlls
 
 
 @pytest.mark.parametrize("build", ["win32", "win64"])
