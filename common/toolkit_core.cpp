@@ -43,6 +43,25 @@ bool raises_control_event(control_kind kind, unsigned message, int code) {
   }
 }
 
+unsigned notification_input(control_kind kind, int code) {
+  switch (code) {
+    case notify_clicked:
+      // A static control notifies when the button goes down, a button and
+      // the link when it comes up again over them.
+      return kind == control_kind::image ? message_left_button_down : message_left_button_up;
+    case notify_list_item_changed:
+      return message_left_button_down;  // the list selects as the button goes down
+    case notify_list_click:
+      return message_left_button_up;
+    case notify_list_right_click:
+      return message_right_button_up;
+    case notify_list_right_double_click:
+      return message_right_double_click;
+    default:  // the double-clicks and the activation they bring
+      return message_left_double_click;
+  }
+}
+
 std::vector<std::string> item_columns(const std::string& text) {
   std::vector<std::string> columns;
   std::size_t start = 0;
@@ -53,6 +72,21 @@ std::vector<std::string> item_columns(const std::string& text) {
     start = end + 1;
   }
   return columns;
+}
+
+std::string capped_control_text(std::string text) {
+  if (text.size() > max_control_text) text.resize(max_control_text);
+  return text;
+}
+
+std::string list_item_text(const std::string& item_text) {
+  return capped_control_text(item_text.substr(0, item_text.find('\n')));
+}
+
+bool add_status_field(std::vector<int>& field_ends, int width) {
+  if (field_ends.size() >= max_status_bar_fields) return false;
+  field_ends.push_back((field_ends.empty() ? 0 : field_ends.back()) + width);
+  return true;
 }
 
 namespace {

@@ -39,6 +39,25 @@ constexpr int notify_list_item_activated = -114;    // LVN_ITEMACTIVATE
 // STN_DBLCLK); each of them is a click of its own.
 bool raises_control_event(control_kind kind, unsigned message, int code);
 
+// Mouse messages of the platform's input queue.
+constexpr unsigned message_left_button_down = 513;    // WM_LBUTTONDOWN
+constexpr unsigned message_left_button_up = 514;      // WM_LBUTTONUP
+constexpr unsigned message_left_double_click = 515;   // WM_LBUTTONDBLCLK
+constexpr unsigned message_right_button_up = 517;     // WM_RBUTTONUP
+constexpr unsigned message_right_double_click = 518;  // WM_RBUTTONDBLCLK
+
+// The queued input message during whose handling a control sends a
+// notification. Controls send their notifications to the window directly,
+// so the event loop never receives one: when a notification raises no event
+// (or a window hook handles it), wait_window_event returns this message.
+unsigned notification_input(control_kind kind, int code);
+
+// Whether a creating operation accepts the number: -1 (a new identifier) or
+// one of the numbers the program may choose.
+constexpr bool creatable_number(int number) {
+  return number == -1 || (number >= 0 && number <= max_object_number);
+}
+
 // Numbers the program chooses are 0..max_object_number and live in a vector
 // that grows up to the highest number used (at most max_object_number + 1
 // slots). Objects created with -1 get identifiers above max_object_number,
@@ -139,12 +158,38 @@ class object_table {
     return all;
   }
 
+  // The number a new object will take, with the object it replaces moved
+  // into old: creating under a number in use frees the old object first,
+  // and -1 asks for a fresh identifier. -1 when the number is refused.
+  int replace(int number, std::unique_ptr<T>& old) {
+    if (!creatable_number(number)) return -1;
+    if (number != -1) old = take(number);
+    return claim(number);
+  }
+
   std::size_t slots() const { return fixed_.size(); }
 
  private:
   std::vector<std::unique_ptr<T>> fixed_;
   std::map<int, std::unique_ptr<T>> automatic_;
   int next_automatic_ = first_automatic;
+};
+
+// The choices that outlive the operation that made them: the font new
+// controls get, the current image, and the status bar add_status_bar_field
+// extends. Freeing the font or image one of them names forgets it, so no
+// later operation hands out a freed handle. The backend guards it.
+struct toolkit_selection {
+  ui_handle default_font = 0;  // 0: the platform's user-interface font
+  ui_handle current_image = 0;
+  int last_status_bar = -1;
+
+  void font_freed(ui_handle font) {
+    if (font && default_font == font) default_font = 0;
+  }
+  void image_freed(ui_handle image) {
+    if (image && current_image == image) current_image = 0;
+  }
 };
 
 // Outer position of a centred window along one axis: half the screen minus
@@ -170,5 +215,22 @@ constexpr std::size_t max_image_file_size = 64u << 20;
 decode_result decode_image_file(const std::string& path, decoded_image& out,
                                 std::vector<std::uint8_t>& contents);
 
-// Longest text get_control_text returns for a control other than a list.
+// Longest text get_control_text returns, a list item's first column
+// included: the platform's controls are read into a buffer of this size.
 constexpr std::size_t max_control_text = 32000;
+std::string capped_control_text(std::string text);
+// get_control_text of an icon list: the first column of the item's text.
+std::string list_item_text(const std::string& item_text);
+
+// Most fields a status bar holds: the platform's control takes no more.
+constexpr std::size_t max_status_bar_fields = 255;
+// Appends a field of the given width to a status bar's field ends (each the
+// running sum of the widths); false, and nothing added, at the cap.
+bool add_status_field(std::vector<int>& field_ends, int width);
+
+// The icon list flags the list honours; any other bit is ignored.
+constexpr unsigned icon_list_known_flags = list_multiple | list_keep_selection | list_full_row |
+                                           list_grid | list_reorder_columns | list_check_boxes;
+constexpr unsigned icon_list_flags(unsigned flags) {
+  return flags & icon_list_known_flags;
+}

@@ -32,8 +32,8 @@ struct window_info {
   rect outer;           // screen position and outer size
   int inner_width = 0;  // client area
   int inner_height = 0;
-  unsigned flags = 0;   // as given to open_window
-  unsigned style = 0;   // style bits the window got (title bar added when none)
+  unsigned flags = 0;  // as given to open_window
+  unsigned style = 0;  // style bits the window got (title bar added when none)
   std::string title;
   bool visible = false;
   bool topmost = false;
@@ -46,7 +46,7 @@ struct control_info {
   ui_handle handle = 0;
   control_kind kind = control_kind::text;
   rect where;
-  int flags = 0;
+  int flags = 0;  // icon list: the flags it honours (icon_list_flags)
   std::string text;
   int state = 0;  // progress position
   int minimum = 0, maximum = 0;
@@ -59,6 +59,7 @@ struct control_info {
   int view_mode = 3;  // icon list
   std::vector<list_item> items;
   std::vector<std::string> columns;  // icon list column titles
+  std::vector<int> column_widths;    // and their widths
   int creation_index = 0;            // creation order, for focus navigation
 };
 

@@ -57,6 +57,7 @@ struct queued_event {
   headless::control_kind kind = headless::control_kind::text;
   unsigned message = 0;
   int notification = 0;
+  unsigned input = 0;  // the input message that made the control send it
   ui_handle window_handle = 0;
   ui_handle control_handle = 0;
 };
@@ -80,15 +81,13 @@ struct toolkit_state {
 
   ui_handle next_handle = 0x1000;
   ui_handle control_parent = 0;
-  ui_handle default_font = 0;
-  ui_handle current_image = 0;
   window_hook hook = nullptr;
   int last_code = 0, last_window = -1, last_control = -1;
   int screen_width = default_screen_width, screen_height = default_screen_height;
   int focus = -1;
   int active_window = -1;
   int creations = 0;
-  int last_status_bar = -1;
+  toolkit_selection selection;
   // The platform's double-click detection: the control, spot and time of
   // the click before; control -1 when the next click starts afresh.
   int last_click_control = -1;
@@ -150,21 +149,19 @@ struct toolkit_state {
 
   void remove_image(int number) {
     std::unique_ptr<image_record> image = images.take(number);
-    if (image && current_image == image->handle) current_image = 0;
+    if (image) selection.image_freed(image->handle);
   }
 
   void remove_font(int number) {
     std::unique_ptr<font_record> font = fonts.take(number);
-    if (font && default_font == font->handle) default_font = 0;
+    if (font) selection.font_freed(font->handle);
   }
 
   // A valid number for a new object whose old object (if any) is gone.
   template <class T, class Remove>
   int prepare(object_table<T>& table, int number, Remove remove) {
-    if (number != -1) {
-      if (number < 0 || number > max_object_number) return -1;
-      remove(number);
-    }
+    if (!creatable_number(number)) return -1;
+    if (number != -1) remove(number);
     return table.claim(number);
   }
 
@@ -179,11 +176,12 @@ struct toolkit_state {
     device_contexts.clear();
     events.clear();
     boxes.clear();
-    control_parent = default_font = current_image = 0;
+    control_parent = 0;
+    selection = {};
     hook = nullptr;
     last_code = 0, last_window = -1, last_control = -1;
     screen_width = default_screen_width, screen_height = default_screen_height;
-    focus = active_window = last_status_bar = -1;
+    focus = active_window = -1;
     creations = 0;
     last_click_control = -1;
     double_click_time = default_double_click_time;
@@ -223,7 +221,7 @@ ui_handle add_control(int number, headless::control_kind kind, int x, int y, int
   control->where = {x, y, std::max(width, 0), std::max(height, 0)};
   control->flags = flags;
   control->text = text;
-  control->font = s.default_font;
+  control->font = s.selection.default_font;
   control->creation_index = ++s.creations;
   if (fill) fill(*control, extra);
   const ui_handle handle = control->handle;
@@ -249,6 +247,7 @@ queued_event control_notification(toolkit_state& s, const headless::control_info
   e.kind = c.kind;
   e.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
   e.notification = notification;
+  e.input = notification_input(c.kind, notification);
   if (const headless::window_info* w = s.windows.find(c.window)) e.window_handle = w->handle;
   e.control_handle = c.handle;
   return e;
@@ -405,14 +404,18 @@ ui_handle create_image_button(int number, int x, int y, int width, int height, u
 }
 
 ui_handle create_icon_list(int number, int x, int y, int width, int height,
-                           const std::string& column_title, int /*column_width*/, unsigned flags) {
+                           const std::string& column_title, int column_width, unsigned flags) {
+  const std::pair<const std::string&, int> column{column_title, column_width};
   return add_control(
-      number, headless::control_kind::icon_list, x, y, width, height, {}, static_cast<int>(flags),
+      number, headless::control_kind::icon_list, x, y, width, height, {},
+      static_cast<int>(icon_list_flags(flags)),
       [](headless::control_info& c, const void* extra) {
-        c.columns = {*static_cast<const std::string*>(extra)};
+        const auto& given = *static_cast<const std::pair<const std::string&, int>*>(extra);
+        c.columns = {given.first};
+        c.column_widths = {given.second};
         c.view_mode = 3;
       },
-      &column_title);
+      &column);
 }
 
 ui_handle create_link(int number, int x, int y, int width, int height, const std::string& text,
@@ -454,10 +457,10 @@ std::string get_control_text(int number) {
   if (!c) return {};
   if (c->kind == headless::control_kind::icon_list) {
     for (const auto& item : c->items)
-      if (item.selected) return item_columns(item.text).front();
+      if (item.selected) return list_item_text(item.text);
     return {};
   }
-  return c->text.substr(0, max_control_text);
+  return capped_control_text(c->text);
 }
 
 void disable_control(int number, int state_value) {
@@ -470,7 +473,7 @@ void set_control_font(int number, ui_handle font) {
   toolkit_state& s = state();
   lock guard(s.mutex);
   if (number == -1) {
-    s.default_font = font;
+    s.selection.default_font = font;
   } else if (headless::control_info* c = s.controls.find(number)) {
     c->font = font;
   }
@@ -537,7 +540,7 @@ ui_handle create_status_bar(int number, ui_handle window) {
   bar->texts = {""};
   bar->text_flags = {0};
   s.status_bars.put(n, std::move(bar));
-  s.last_status_bar = n;
+  s.selection.last_status_bar = n;
   // Status bars are controls of the platform; give them a handle of their own.
   return creation_result(number, n, s.new_handle());
 }
@@ -545,10 +548,8 @@ ui_handle create_status_bar(int number, ui_handle window) {
 void add_status_bar_field(int width) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  headless::status_bar_info* bar = s.status_bars.find(s.last_status_bar);
-  if (!bar) return;
-  const int end = (bar->field_ends.empty() ? 0 : bar->field_ends.back()) + width;
-  bar->field_ends.push_back(end);
+  headless::status_bar_info* bar = s.status_bars.find(s.selection.last_status_bar);
+  if (!bar || !add_status_field(bar->field_ends, width)) return;
   const std::size_t fields = bar->field_ends.size();
   bar->texts.resize(fields);
   bar->text_flags.resize(fields);
@@ -588,7 +589,7 @@ void free_all_fonts() {
   toolkit_state& s = state();
   lock guard(s.mutex);
   s.fonts.take_all();
-  s.default_font = 0;
+  s.selection.default_font = 0;
 }
 
 // ---- Images -------------------------------------------------------------------
@@ -649,14 +650,14 @@ ui_handle use_image(int number) {
   lock guard(s.mutex);
   const image_record* image = s.images.find(number);
   if (!image) return 0;
-  s.current_image = image->handle;
+  s.selection.current_image = image->handle;
   return image->handle;
 }
 
 ui_handle current_image_handle() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.current_image;
+  return s.selection.current_image;
 }
 
 int is_image(int number) {
@@ -675,7 +676,7 @@ void free_all_images() {
   toolkit_state& s = state();
   lock guard(s.mutex);
   s.images.take_all();
-  s.current_image = 0;
+  s.selection.current_image = 0;
 }
 
 // ---- Events -------------------------------------------------------------------
@@ -711,7 +712,9 @@ int wait_window_event() {
     std::intptr_t second = static_cast<std::intptr_t>(event.control_handle);
     translated = hook(event.window_handle, event.message, first, second) == hook_marker;
   }
-  int code = static_cast<int>(event.message);
+  // What the platform's loop returns when no event comes of it: the queued
+  // message, never the notification sent while it was handled.
+  int code = static_cast<int>(event.control < 0 ? event.message : event.input);
   if (translated) {
     if (event.control < 0) {
       code = event_close_request;

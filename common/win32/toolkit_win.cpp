@@ -107,13 +107,12 @@ object_table<control_record> controls;
 object_table<status_record> status_bars;
 object_table<font_record> fonts;
 object_table<image_record> images;
-int last_status_bar = -1;
 int creations = 0;
+// Its last status bar is under tables_mutex, the rest is the event loop's.
+toolkit_selection selection;
 
 // State of the event loop's thread only.
 HWND control_parent = nullptr;
-HFONT default_font = nullptr;
-HANDLE current_image = nullptr;
 window_hook hook = nullptr;
 std::deque<pending_event> pending;
 int last_code = 0, last_window = -1, last_control = -1;
@@ -684,14 +683,12 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
                       const control_spec& made) {
   HWND parent = control_parent;
   if (!parent || !IsWindow(parent)) return 0;
-  if (requested != -1 && (requested < 0 || requested > max_object_number)) return 0;
   // The old control under the number goes first.
   std::unique_ptr<control_record> old;
   int number;
   {
     lock guard(tables_mutex);
-    if (requested != -1) old = controls.take(requested);
-    number = controls.claim(requested);
+    number = controls.replace(requested, old);
   }
   old.reset();
   if (number < 0) return 0;
@@ -703,10 +700,10 @@ ui_handle add_control(int requested, int x, int y, int width, int height,
                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(number)),
                               GetModuleHandleA(nullptr), nullptr);
   if (!hwnd) return 0;
-  SendMessageA(
-      hwnd, WM_SETFONT,
-      reinterpret_cast<WPARAM>(default_font ? default_font : GetStockObject(DEFAULT_GUI_FONT)),
-      TRUE);
+  SendMessageA(hwnd, WM_SETFONT,
+               selection.default_font ? static_cast<WPARAM>(selection.default_font)
+                                      : reinterpret_cast<WPARAM>(GetStockObject(DEFAULT_GUI_FONT)),
+               TRUE);
   auto record = std::make_unique<control_record>();
   record->hwnd.reset(hwnd);
   record->kind = made.kind;
@@ -841,7 +838,7 @@ void give_item_icon(HWND list, LVITEMA& asked) {
 
 ui_handle open_window(int number, int x, int y, int width, int height, unsigned flags,
                       const std::string& title) {
-  if (number != -1 && (number < 0 || number > max_object_number)) return 0;
+  if (!creatable_number(number)) return 0;
   register_classes();
   close_window(number);
   int claimed;
@@ -1033,6 +1030,7 @@ ui_handle create_image_button(int number, int x, int y, int width, int height, u
 
 ui_handle create_icon_list(int number, int x, int y, int width, int height,
                            const std::string& column_title, int column_width, unsigned flags) {
+  flags = icon_list_flags(flags);
   DWORD style = LVS_REPORT | LVS_SHAREIMAGELISTS | WS_TABSTOP;
   if (!(flags & list_multiple)) style |= LVS_SINGLESEL;
   if (flags & list_keep_selection) style |= LVS_SHOWSELALWAYS;
@@ -1101,12 +1099,12 @@ std::string get_control_text(int number) {
     const LRESULT length = SendMessageA(view.hwnd, LVM_GETITEMTEXTA, static_cast<WPARAM>(item),
                                         reinterpret_cast<LPARAM>(&request));
     text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
-    return text;
+    return list_item_text(text);
   }
   const LRESULT length = SendMessageA(view.hwnd, WM_GETTEXT, static_cast<WPARAM>(text.size()),
                                       reinterpret_cast<LPARAM>(text.data()));
-  text.resize(static_cast<std::size_t>(std::clamp<LRESULT>(length, 0, max_control_text)));
-  return text;
+  text.resize(static_cast<std::size_t>(std::max<LRESULT>(length, 0)));
+  return capped_control_text(std::move(text));
 }
 
 void disable_control(int number, int state) {
@@ -1116,7 +1114,7 @@ void disable_control(int number, int state) {
 
 void set_control_font(int number, ui_handle font) {
   if (number == -1) {
-    default_font = reinterpret_cast<HFONT>(font);
+    selection.default_font = font;
     return;
   }
   control_view view;
@@ -1193,14 +1191,12 @@ void set_icon_list_view(int number, int mode) {
 
 ui_handle create_status_bar(int number, ui_handle window) {
   HWND parent = reinterpret_cast<HWND>(window);
-  if (number != -1 && (number < 0 || number > max_object_number)) return 0;
   if (window_number_of(parent) < 0) return 0;
   std::unique_ptr<status_record> old;
   int claimed;
   {
     lock guard(tables_mutex);
-    if (number != -1) old = status_bars.take(number);
-    claimed = status_bars.claim(number);
+    claimed = status_bars.replace(number, old);
   }
   old.reset();
   if (claimed < 0) return 0;
@@ -1214,7 +1210,7 @@ ui_handle create_status_bar(int number, ui_handle window) {
   {
     lock guard(tables_mutex);
     status_bars.put(claimed, std::move(record));
-    last_status_bar = claimed;
+    selection.last_status_bar = claimed;
   }
   return number == -1 ? static_cast<ui_handle>(claimed) : reinterpret_cast<ui_handle>(hwnd);
 }
@@ -1224,9 +1220,8 @@ void add_status_bar_field(int width) {
   std::vector<int> ends;
   {
     lock guard(tables_mutex);
-    status_record* bar = status_bars.find(last_status_bar);
-    if (!bar || bar->field_ends.size() >= 255) return;  // the control's limit of parts
-    bar->field_ends.push_back((bar->field_ends.empty() ? 0 : bar->field_ends.back()) + width);
+    status_record* bar = status_bars.find(selection.last_status_bar);
+    if (!bar || !add_status_field(bar->field_ends, width)) return;
     hwnd = bar->hwnd.get();
     ends = bar->field_ends;
   }
@@ -1259,7 +1254,7 @@ void set_status_bar_text(int number, int field, const std::string& text, int fla
 // ---- Fonts -----------------------------------------------------------------------------
 
 ui_handle load_font(int number, const std::string& face, int size, int flags) {
-  if (number != -1 && (number < 0 || number > max_object_number)) return 0;
+  if (!creatable_number(number)) return 0;
   int dpi = 96;
   {
     const win::window_dc screen(nullptr);
@@ -1277,10 +1272,9 @@ ui_handle load_font(int number, const std::string& face, int size, int flags) {
   int claimed;
   {
     lock guard(tables_mutex);
-    if (number != -1) old = fonts.take(number);
-    claimed = fonts.claim(number);
+    claimed = fonts.replace(number, old);
   }
-  if (old && default_font == old->font.get()) default_font = nullptr;
+  if (old) selection.font_freed(reinterpret_cast<ui_handle>(old->font.get()));
   old.reset();
   if (!font || claimed < 0) return 0;
   const HFONT handle = font.get();
@@ -1299,13 +1293,13 @@ void free_all_fonts() {
     lock guard(tables_mutex);
     all = fonts.take_all();
   }
-  default_font = nullptr;
+  selection.default_font = 0;
 }
 
 // ---- Images -------------------------------------------------------------------------
 
 ui_handle catch_image(int number, const void* data, std::size_t size) {
-  if (number != -1 && (number < 0 || number > max_object_number)) return 0;
+  if (!creatable_number(number)) return 0;
   free_image(number);
   decoded_image decoded;
   const decode_result result = decode_image_data(data, size, decoded);
@@ -1313,7 +1307,7 @@ ui_handle catch_image(int number, const void* data, std::size_t size) {
 }
 
 ui_handle load_image(int number, const std::string& path) {
-  if (number != -1 && (number < 0 || number > max_object_number)) return 0;
+  if (!creatable_number(number)) return 0;
   free_image(number);
   decoded_image decoded;
   std::vector<std::uint8_t> contents;
@@ -1329,12 +1323,12 @@ ui_handle image_handle(int number) {
 
 ui_handle use_image(int number) {
   const ui_handle handle = image_handle(number);
-  if (handle) current_image = reinterpret_cast<HANDLE>(handle);
+  if (handle) selection.current_image = handle;
   return handle;
 }
 
 ui_handle current_image_handle() {
-  return reinterpret_cast<ui_handle>(current_image);
+  return selection.current_image;
 }
 
 int is_image(int number) {
@@ -1347,7 +1341,7 @@ void free_image(int number) {
     lock guard(tables_mutex);
     image = images.take(number);
   }
-  if (image && image->handle() == current_image) current_image = nullptr;
+  if (image) selection.image_freed(reinterpret_cast<ui_handle>(image->handle()));
 }
 
 void free_all_images() {
@@ -1356,7 +1350,7 @@ void free_all_images() {
     lock guard(tables_mutex);
     all = images.take_all();
   }
-  current_image = nullptr;
+  selection.current_image = 0;
 }
 
 // ---- Events ----------------------------------------------------------------------------

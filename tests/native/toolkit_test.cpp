@@ -269,14 +269,53 @@ TEST_F(Toolkit, HookSeesEventsFirstAndItsAnswerEndsTheHandling) {
   hook_test::seen.clear();
   set_window_hook(hook_test::swallow_commands);
   headless::click(8);
-  // Handled by the hook: no control event, the message's own number.
-  EXPECT_EQ(wait_window_event(), 273);
+  // Handled by the hook: no control event; the loop returns the queued
+  // input message whose handling sent the notification, as on the platform.
+  EXPECT_EQ(wait_window_event(), 514);
   headless::request_close(1);
   EXPECT_EQ(wait_window_event(), event_close_request);
   EXPECT_EQ(hook_test::seen, (std::vector<unsigned>{273, 16}));
   set_window_hook(nullptr);
   headless::click(8);
   EXPECT_EQ(wait_window_event(), event_control_used);
+}
+
+// A hook that handles every notification: the loop then returns, on both
+// backends, the input message the platform dispatched while the control
+// sent it (controls send notifications; they never come through the queue).
+TEST_F(Toolkit, AHandledNotificationReturnsTheInputMessageThatSentIt) {
+  open_parent(1);
+  create_image(4, 0, 0, 48, 48, 0);
+  create_image_button(5, 60, 0, 48, 48, 0);
+  create_link(6, 0, 60, 48, 10, "link", 0);
+  create_icon_list(7, 0, 80, 100, 100, "c", 50, 0);
+  add_control_item(7, -1, "a", 0);
+  hook_test::seen.clear();
+  set_window_hook([](ui_handle, unsigned message, std::uintptr_t, std::intptr_t) -> std::intptr_t {
+    hook_test::seen.push_back(message);
+    return message == message_command || message == message_notify ? 0 : hook_marker;
+  });
+  headless::set_double_click_time(std::chrono::hours(1));
+  const struct {
+    int control;
+    std::vector<int> codes;
+  } cases[] = {
+      {4, {513}},                   // an image notifies as the button goes down
+      {4, {515}},                   // ... and the second click as a double-click
+      {5, {514}},                   // a button as the button comes up over it
+      {5, {515}}, {6, {514}},       // the link on the release, both times
+      {6, {514}}, {7, {513, 514}},  // a list selects on the way down, clicks on the way up
+  };
+  for (const auto& c : cases) {
+    if (c.control == 7) {
+      ASSERT_TRUE(headless::select_item(7, 0));
+    } else {
+      ASSERT_TRUE(headless::click(c.control)) << c.control;
+    }
+    for (int code : c.codes) EXPECT_EQ(wait_window_event(), code) << "control " << c.control;
+  }
+  EXPECT_EQ(hook_test::seen, (std::vector<unsigned>{273, 273, 273, 273, 273, 273, 78, 78}));
+  set_window_hook(nullptr);
 }
 
 namespace click_test {
@@ -353,6 +392,7 @@ TEST_F(Toolkit, IconListTextIsTheFirstColumnOfTheFirstSelectedItem) {
   const auto list = headless::control(3);
   EXPECT_EQ(list->view_mode, 3);
   EXPECT_EQ(list->columns, (std::vector<std::string>{"Language"}));
+  EXPECT_EQ(list->column_widths, (std::vector<int>{150}));
   EXPECT_EQ(get_control_text(3), "") << "empty list";
   add_control_item(3, -1,
                    "Fran\xE7"
@@ -379,6 +419,35 @@ TEST_F(Toolkit, IconListTextIsTheFirstColumnOfTheFirstSelectedItem) {
   clear_control_items(3);
   EXPECT_TRUE(headless::control(3)->items.empty());
   EXPECT_EQ(get_control_text(3), "");
+}
+
+// The list shows the style the platform's list has: the flags it does not
+// honour are dropped, the column keeps its width, and its text is read back
+// through a buffer of 32,000 characters.
+TEST_F(Toolkit, IconListKeepsItsColumnWidthHonouredFlagsAndCappedText) {
+  open_parent();
+  create_icon_list(3, 0, 0, 200, 100, "Language", 150, 0x40000008u | 0x80000002u);
+  const auto list = headless::control(3);
+  ASSERT_TRUE(list);
+  EXPECT_EQ(list->flags, 0x40000008);
+  EXPECT_EQ(list->column_widths, (std::vector<int>{150}));
+  add_control_item(3, -1, std::string(40000, 'y') + "\nsecond", 0);
+  ASSERT_TRUE(headless::select_item(3, 0));
+  EXPECT_EQ(get_control_text(3), std::string(32000, 'y'));
+}
+
+TEST_F(Toolkit, AStatusBarTakesAt255Fields) {
+  const ui_handle window = open_parent();
+  ASSERT_NE(create_status_bar(0, window), 0u);
+  for (int i = 0; i < 300; ++i) add_status_bar_field(2);
+  const auto bar = headless::status_bar(0);
+  ASSERT_TRUE(bar);
+  EXPECT_EQ(bar->field_ends.size(), 255u);
+  EXPECT_EQ(bar->field_ends.back(), 510);
+  EXPECT_EQ(bar->texts.size(), 255u);
+  set_status_bar_text(0, 254, "last", 0);
+  set_status_bar_text(0, 255, "beyond", 0);
+  EXPECT_EQ(headless::status_bar(0)->texts.back(), "last");
 }
 
 TEST_F(Toolkit, SelectingAnItemRaisesAnEventPerStateChangeAndTheClick) {
