@@ -32,7 +32,7 @@ scan_table& scans() {
 
 int examine_directory(int scan, const std::string& folder, const std::string& pattern) {
   // The folder is read outside the lock; the table only takes the result.
-  std::unique_ptr<folder_listing> listing = list_folder(scan_specification(folder, pattern));
+  std::unique_ptr<folder_listing> listing = list_folder(scan_pattern_path(folder, pattern));
   scan_table& t = scans();
   std::lock_guard<std::mutex> guard(t.lock);
   t.current = scan;

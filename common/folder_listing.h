@@ -12,6 +12,6 @@ class folder_listing {
   virtual bool next(std::string& name, bool& folder) = 0;
 };
 
-// The entries that match specification (a folder part, then a name pattern
+// The entries that match search (a folder part, then a name pattern
 // with * and ?); nothing when none matches or the folder cannot be read.
-std::unique_ptr<folder_listing> list_folder(const std::string& specification);
+std::unique_ptr<folder_listing> list_folder(const std::string& search);

@@ -61,7 +61,7 @@ bool is_drive_name(const std::string& path) {
          ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
 }
 
-std::string scan_specification(const std::string& folder, const std::string& pattern) {
+std::string scan_pattern_path(const std::string& folder, const std::string& pattern) {
   std::string wanted = folder;
   if (!wanted.empty() && wanted.back() != '\\') wanted += '\\';
   wanted += pattern.empty() ? std::string("*.*") : pattern;

@@ -29,4 +29,4 @@ bool is_drive_name(const std::string& path);
 
 // What a directory scan looks for: folder (a backslash added when it lacks
 // one) followed by pattern, or "*.*" when pattern is empty.
-std::string scan_specification(const std::string& folder, const std::string& pattern);
+std::string scan_pattern_path(const std::string& folder, const std::string& pattern);

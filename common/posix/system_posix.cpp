@@ -234,9 +234,9 @@ class listed_folder : public folder_listing {
 
 }  // namespace
 
-std::unique_ptr<folder_listing> list_folder(const std::string& specification) {
+std::unique_ptr<folder_listing> list_folder(const std::string& search) {
   // The pattern may hold a folder part of its own, as on Windows.
-  const std::string wanted = posix_path(specification);
+  const std::string wanted = posix_path(search);
   const std::size_t slash = wanted.rfind('/');
   const std::string directory = slash == std::string::npos ? std::string(".")
                                 : slash == 0               ? std::string("/")

@@ -158,9 +158,9 @@ class find_listing : public folder_listing {
 
 }  // namespace
 
-std::unique_ptr<folder_listing> list_folder(const std::string& specification) {
+std::unique_ptr<folder_listing> list_folder(const std::string& search) {
   WIN32_FIND_DATAA first{};
-  const HANDLE handle = FindFirstFileA(specification.c_str(), &first);
+  const HANDLE handle = FindFirstFileA(search.c_str(), &first);
   if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return std::make_unique<find_listing>(handle, first);
 }

@@ -87,12 +87,12 @@ TEST(RunFolderRule, Table) {
   }
 }
 
-TEST(ScanSpecificationRule, Table) {
-  EXPECT_EQ(scan_specification("langues", "*.txt"), "langues\\*.txt");
-  EXPECT_EQ(scan_specification("langues\\", "*.txt"), "langues\\*.txt");
-  EXPECT_EQ(scan_specification("langues", ""), "langues\\*.*");
-  EXPECT_EQ(scan_specification("", ""), "*.*");
-  EXPECT_EQ(scan_specification("", "*.ico"), "*.ico");
+TEST(ScanPatternPathRule, Table) {
+  EXPECT_EQ(scan_pattern_path("langues", "*.txt"), "langues\\*.txt");
+  EXPECT_EQ(scan_pattern_path("langues\\", "*.txt"), "langues\\*.txt");
+  EXPECT_EQ(scan_pattern_path("langues", ""), "langues\\*.*");
+  EXPECT_EQ(scan_pattern_path("", ""), "*.*");
+  EXPECT_EQ(scan_pattern_path("", "*.ico"), "*.ico");
 }
 
 // ---- file size, delete ----------------------------------------------------
