@@ -11,6 +11,30 @@ sys.path.insert(0, str(Path(__file__).resolve().parent))
 import winerig  # noqa: E402
 
 
+def pytest_addoption(parser):
+    parser.addoption(
+        "--shard", default=None, metavar="K/N",
+        help="run only every N-th test of the module, starting with the K-th (from 0): "
+             "a long module split over N processes that run at once")
+
+
+def pytest_collection_modifyitems(config, items):
+    shard = config.getoption("--shard")
+    if not shard:
+        return
+    index, _, count = shard.partition("/")
+    index, count = int(index), int(count)
+    if not 0 <= index < count:
+        raise pytest.UsageError(f"--shard {shard}: K must be from 0 to N-1")
+    # Every N-th rather than blocks of N, so that the cases of one
+    # parametrised test, which tend to take alike, spread over the shards.
+    kept, dropped = [], []
+    for position, item in enumerate(items):
+        (kept if position % count == index else dropped).append(item)
+    config.hook.pytest_deselected(items=dropped)
+    items[:] = kept
+
+
 @pytest.fixture(scope="module")
 def wine(request):
     """A started WineSession (own prefix and X display) for the module."""

@@ -4,8 +4,9 @@ signing its offers with the tests' secret key through the native signing
 tool: a signed program is started, a tampered one is refused like a failed
 download, and a click retries.
 
-Shares the update client module's server address, so ctest lets the two
-take turns (RESOURCE_LOCK).
+Shares the update client module's server address: ctest runs each in a
+network namespace of its own (own_network.py), or lets them take turns
+where the machine has none (RESOURCE_LOCK).
 """
 
 from __future__ import annotations

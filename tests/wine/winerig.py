@@ -47,10 +47,10 @@ BASE_PREFIX = WINE_ROOT / "prefix"
 READY_MARK = BASE_PREFIX / ".rig-ready"
 
 # The one deadline for a Windows program's reaction (a window, a status, an
-# event, an exit). Under ctest -j2 on two cores, with other modules booting
-# their own wineservers, a first window has taken tens of seconds; waits end
-# as soon as their event happens, so a long deadline only costs time when a
-# test fails.
+# event, an exit). Under ctest on two cores (two slots per core), with other
+# modules booting their own wineservers, a first window has taken tens of
+# seconds; waits end as soon as their event happens, so a long deadline only
+# costs time when a test fails.
 DEADLINE = float(os.environ.get("WINE_TEST_DEADLINE") or 180)
 
 WINE_ENV = {
