@@ -317,7 +317,7 @@ if [ $signing -eq 1 ]; then
   fi
   signer_hash=$(echo "$leaf" | openssl x509 -outform DER | sha256sum | cut -d' ' -f1) ||
     die "no certificate found in the signing credentials"
-  signer_subject=$(echo "$leaf" | openssl x509 -noout -subject -nameopt RFC2253 | sed 's/^subject=//')
+  signer_subject=$(echo "$leaf" | openssl x509 -noout -subject -nameopt compat | sed 's/^subject=//')
 fi
 
 # The release folder: a new one, or an earlier release, which is replaced.

@@ -168,7 +168,7 @@ def check_release(done, out: Path, creds: Credentials, *, host: str, update_key:
         if signed:
             assert checked.returncode == 0, checked.stdout + checked.stderr
             assert "Signature verification: ok" in checked.stdout
-            assert re.search(r"Subject: /CN=Test Maker", checked.stdout), checked.stdout
+            assert "Subject: /CN=Test Maker/O=Release Tests" in checked.stdout, checked.stdout
             # Trusting another certificate must not do: the signature is
             # really the given certificate's.
             assert verify(exe, creds.other_cert).returncode != 0, name
@@ -176,7 +176,7 @@ def check_release(done, out: Path, creds: Credentials, *, host: str, update_key:
             assert checked.returncode != 0 and "Unable to extract existing signature" in (
                 checked.stdout + checked.stderr), checked.stdout + checked.stderr
     if signed:
-        assert head["Authenticode signer"].startswith("CN=Test Maker"), head
+        assert head["Authenticode signer"] == "/CN=Test Maker/O=Release Tests", head
     else:
         assert head["Authenticode"] == "not signed", head
     # What the client is built for is in the client itself, not only in the
