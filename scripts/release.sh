@@ -244,6 +244,9 @@ if [ $have_company -eq 1 ]; then
   [[ $company != *[\"\\]* ]] || die "--company may hold neither quotes nor backslashes: '$company'"
 fi
 
+[ $have_company -eq 1 ] ||
+  warn "no --company: the programs' version resource names the placeholder 'Company name'"
+
 need_readable() {
   [ -e "$2" ] || die "$1: no such file: '$2'"
   [ -f "$2" ] && [ -r "$2" ] || die "$1: not a readable file: '$2'"
