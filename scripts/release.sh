@@ -335,7 +335,9 @@ if [ -e "$out" ] || [ -L "$out" ]; then
   for f in "$out"/* "$out"/.[!.]* "$out"/..?*; do
     [ -e "$f" ] || [ -L "$f" ] || continue
     ours=0
-    for r in "${release_files[@]}"; do [ "$(basename "$f")" = "$r" ] && ours=1; done
+    if [ -f "$f" ] && [ ! -L "$f" ]; then
+      for r in "${release_files[@]}"; do [ "$(basename "$f")" = "$r" ] && ours=1; done
+    fi
     [ $ours -eq 1 ] ||
       die "--out '$out' holds other files than an earlier release ('$(basename "$f")'): choose another folder"
   done

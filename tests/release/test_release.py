@@ -402,6 +402,9 @@ REFUSED = [
       "--timestamp", "ftp://timestamps.example.com"], "an http:// or https:// URL"),
     (["--host", "updates.example.com", "--out", "{occupied}"],
      "holds other files than an earlier release ('notes.txt')"),
+    # A folder under a program's name is not an earlier release's program.
+    (["--host", "updates.example.com", "--out", "{shadowed}"],
+     "holds other files than an earlier release ('update_client.exe')"),
     (["--host", "updates.example.com", "--out", "{password}"], "exists and is not a folder"),
     (["--host", "updates.example.com", "--key", UPDATE_KEY], "unknown option '--key'"),
 ]
@@ -417,7 +420,7 @@ def fill(args: list[str], creds: Credentials, scratch: Path) -> list[str]:
              "encrypted": creds.key_encrypted, "other_key": creds.other_key,
              "password": creds.password, "wrong": creds.wrong_password,
              "missing": creds.folder / "no-such-file.pem", "folder": creds.folder,
-             "occupied": scratch / "occupied"}
+             "occupied": scratch / "occupied", "shadowed": scratch / "shadowed"}
     return [a.format(**{k: str(v) for k, v in names.items()}) for a in args]
 
 
@@ -426,6 +429,9 @@ def test_refused_before_the_build(creds, refusal_root, tmp_path, args, words):
     occupied = tmp_path / "occupied"
     occupied.mkdir()
     (occupied / "notes.txt").write_text("the maker's own notes\n")
+    shadowed = tmp_path / "shadowed" / "update_client.exe"
+    shadowed.mkdir(parents=True)
+    (shadowed / "notes.txt").write_text("kept\n")
     out = tmp_path / "release"
     full = fill(args, creds, tmp_path)
     if "--out" not in full:
@@ -437,7 +443,8 @@ def test_refused_before_the_build(creds, refusal_root, tmp_path, args, words):
     assert words in errors[0], errors[0]
     assert not out.exists()
     assert [p.name for p in occupied.iterdir()] == ["notes.txt"]
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["occupied"]
+    assert (shadowed / "notes.txt").read_text() == "kept\n"
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["occupied", "shadowed"]
     # Refused before any build started: no build folder was made.
     assert not (refusal_root / "release").exists()
 
