@@ -15,6 +15,7 @@ import hashlib
 import os
 import re
 import select
+import signal
 import socket
 import stat
 import subprocess
@@ -34,6 +35,11 @@ UPDATE_KEY = "3d4017c3e843895a92b70aa74d1b7ebc9c982ccf2ec4968cc0cd55f12af4660c"
 COMPANY = "Maker & Sons, Ltd."
 PLACEHOLDER_COMPANY = "Company name"
 PASSWORD = "correct horse battery"
+# What a release may import: only DLLs that Windows protects as known DLLs,
+# so that none is loaded from the product's folder (advapi32 comes with the
+# update key's signature check).
+KNOWN_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "shell32.dll", "ole32.dll",
+              "msvcrt.dll", "advapi32.dll"}
 # A release build takes minutes on a loaded two-core machine.
 BUILD_TIMEOUT = 1500
 
@@ -41,8 +47,18 @@ BUILD_TIMEOUT = 1500
 def run_release(*args, build_root: Path, cwd: Path, timeout: float = BUILD_TIMEOUT):
     env = dict(os.environ, BUILD_ROOT=str(build_root))
     env.pop("UPDATE_SERVER_HOST", None)
-    return subprocess.run([str(RUN), "release", *map(str, args)], cwd=cwd, env=env,
-                          capture_output=True, text=True, timeout=timeout, check=False)
+    # In a session of its own, so that a run past its deadline ends with
+    # its build (the group of the process started here), not only its shell.
+    proc = subprocess.Popen([str(RUN), "release", *map(str, args)], cwd=cwd, env=env,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                            start_new_session=True)
+    try:
+        stdout, stderr = proc.communicate(timeout=timeout)
+    except subprocess.TimeoutExpired:
+        os.killpg(proc.pid, signal.SIGKILL)
+        proc.communicate()
+        raise
+    return subprocess.CompletedProcess(proc.args, proc.returncode, stdout, stderr)
 
 
 def openssl(*args, cwd: Path) -> None:
@@ -160,6 +176,7 @@ def check_release(done, out: Path, creds: Credentials, *, host: str, update_key:
         assert facts["sha256"] == sha256(exe), name
         assert facts["file version"] == "1.00", name
         assert facts["imports"].split() == imported_dlls(exe), name
+        assert set(imported_dlls(exe)) <= KNOWN_DLLS, name
         values = version_values(exe)
         assert values["FileVersion"] == values["ProductVersion"] == "1.00", name
         assert values["CompanyName"] == company, name
