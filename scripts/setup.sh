@@ -12,6 +12,7 @@ PACKAGES=(
   libbenchmark-dev zlib1g-dev libcapstone-dev clang libclang-rt-14-dev
   python3 python3-pytest dpkg-dev libsodium-dev
   autoconf automake libtool
+  osslsigncode openssl
 )
 
 missing=()
