@@ -1,9 +1,10 @@
 """A first run of the shipped 32-bit programs (the win32 build) under 32-bit
 Wine, in a 32-bit prefix of their own: they load, their imports resolve,
 Windows accepts their resources and manifest, and their first message box
-shows. The start-up paths taken here start no thread, so they also run
-where 32-bit programs go through QEMU's user-mode emulator, under which a
-thread start ends the process.
+shows, with the common controls that the manifest asks for. The start-up
+paths taken here start no thread, so they also run where 32-bit programs go
+through QEMU's user-mode emulator, under which a thread start ends the
+process.
 
 The boxes and the window are read by the 32-bit build of the UI probe, run
 in the same prefix (a 64-bit program cannot run in a 32-bit prefix).
@@ -15,6 +16,7 @@ scripts/setup-wine32.sh records why in WINE32_STATUS.
 from __future__ import annotations
 
 import json
+import re
 import subprocess
 import tempfile
 from pathlib import Path
@@ -33,6 +35,13 @@ PROBE_TIMEOUT = winerig.DEADLINE
 
 NO_LANGUAGE_INI = "Erreur dans la lecture des langues"
 NO_LANGUAGES_FOLDER = "Pas de dossier langues!"
+
+# The common controls that the programs' manifest asks for, version 6 for
+# x86, as Windows lays them out side by side; without the manifest (or with
+# one for another processor) they come from the system folder instead.
+COMMON_CONTROLS_6_X86 = re.compile(
+    r"\\winsxs\\x86_microsoft\.windows\.common-controls_[^\\]*_6\.0\.[^\\]*\\comctl32\.dll",
+    re.IGNORECASE)
 
 
 @pytest.fixture(scope="module")
@@ -81,6 +90,11 @@ class Program:
         assert len(boxes) == 1, boxes
         return boxes[0]
 
+    def common_controls(self) -> list[str]:
+        """The files of the common controls loaded in the program."""
+        modules = self.probe("--modules", "--exe", self.exe).get("modules", [])
+        return [m["path"] for m in modules if m["path"].lower().endswith("\\comctl32.dll")]
+
     def window(self) -> dict:
         return self.probe("--exe", self.exe, "--visible")
 
@@ -104,6 +118,8 @@ def test_update_client_without_language_ini_shows_its_message_and_ends(wine, wor
     box = client.wait_box()
     assert (box["text"], box["title"], box["buttons"]) == (NO_LANGUAGE_INI, "", ["OK"])
     assert "error" in client.window(), "a window besides the box"
+    controls = client.common_controls()
+    assert len(controls) == 1 and COMMON_CONTROLS_6_X86.search(controls[0]), controls
     screenshot()
     client.press_ok(box)
     assert client.exit_code() == 0
@@ -115,6 +131,8 @@ def test_language_chooser_without_languages_folder_shows_its_message_and_window(
     box = chooser.wait_box()
     assert (box["text"], box["title"], box["icon"], box["buttons"]) == \
         (NO_LANGUAGES_FOLDER, "", "none", ["OK"])
+    controls = chooser.common_controls()
+    assert len(controls) == 1 and COMMON_CONTROLS_6_X86.search(controls[0]), controls
     screenshot("box")
     chooser.press_ok(box)
 

@@ -121,7 +121,7 @@ def wine32_unavailable() -> Optional[str]:
     except OSError:
         return f"the setup of 32-bit Wine has not run ({WINE32_STATUS} is missing)"
     if status != "ready":
-        return status or f"{WINE32_STATUS} is empty"
+        return status.removeprefix("refused: ") or f"{WINE32_STATUS} is empty"
     if not os.access(WINE32_LOADER, os.X_OK):
         return f"{WINE32_LOADER} is missing"
     return None
