@@ -5,6 +5,11 @@
 #
 # Usage: setup-wine32.sh STATUS_FILE
 #
+# WINE32_EMULATOR=always registers the emulator even where the kernel runs
+# 32-bit programs itself, to try the emulated path on such a machine (every
+# 32-bit program then runs emulated, until
+# `update-binfmts --package qemu-user-static --remove qemu-i386 /usr/bin/qemu-i386-static`).
+#
 # Writes "ready" or "refused: <why>" into STATUS_FILE and exits 0 or 1. A
 # refusal must not stop the rest of the setup: only the smoke test of the
 # 32-bit programs needs this, and it is skipped, with the reason, when the
@@ -82,7 +87,7 @@ fi
 #    F flag opens the emulator once, at registration, so that it works in
 #    every mount namespace and chroot. Registered through binfmt-support, so
 #    that the registration is kept and restored at the next boot.
-if ! registered && ! runs_32bit; then
+if ! registered && { [ "${WINE32_EMULATOR:-}" = always ] || ! runs_32bit; }; then
   for package in qemu-user-static binfmt-support; do
     if ! installed "$package"; then
       need_root "$package is not installed"

@@ -113,6 +113,20 @@ def wine_loader(arch: str = "win64") -> str:
     raise RuntimeError("no wine64 loader found (install the wine64 package)")
 
 
+def wine32_emulated() -> bool:
+    """Whether 32-bit x86 programs go through an interpreter registered with
+    binfmt_misc (QEMU's user-mode emulator) rather than the kernel."""
+    i386_magic = "7f454c4601010100000000000000000002000300"
+    for entry in Path("/proc/sys/fs/binfmt_misc").glob("*"):
+        try:
+            lines = entry.read_text().splitlines()
+        except OSError:
+            continue
+        if lines[:1] == ["enabled"] and f"magic {i386_magic}" in lines:
+            return True
+    return False
+
+
 def wine32_unavailable() -> Optional[str]:
     """Why the shipped 32-bit programs cannot run on this machine, as the
     setup found it, or None when they can."""
