@@ -15,10 +15,7 @@ scripts/setup-wine32.sh records why in WINE32_STATUS.
 
 from __future__ import annotations
 
-import json
 import re
-import subprocess
-import tempfile
 from pathlib import Path
 
 import pytest
@@ -67,18 +64,7 @@ class Program:
                                           capture=False)
 
     def probe(self, *args: str) -> dict:
-        # Through a file: a helper process that Wine starts on the way
-        # inherits the probe's handles and would hold a pipe open.
-        with tempfile.TemporaryFile() as out:
-            subprocess.run(self.wine.command(winerig.program("ui_probe", "win32"), list(args)),
-                           env=self.wine.env(), stdout=out, stderr=subprocess.DEVNULL,
-                           timeout=PROBE_TIMEOUT, check=False)
-            out.seek(0)
-            text = out.read().decode("utf-8", "replace")
-        try:
-            return json.loads(text)
-        except json.JSONDecodeError:
-            return {"error": text}
+        return self.wine.ui_probe(*args, timeout=PROBE_TIMEOUT)
 
     def boxes(self) -> list[dict]:
         found = self.probe("--boxes", "--exe", self.exe)

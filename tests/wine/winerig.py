@@ -396,6 +396,24 @@ class WineSession:
             self._started.remove(process)
         return code
 
+    def ui_probe(self, *args: str, timeout: float = DEADLINE) -> dict:
+        """Runs the UI probe of the session's build (tools/ui_probe.cpp) and
+        returns what it printed, or {"error": <its output>} when that is not
+        JSON. Its output goes through a file: a helper process that Wine
+        starts on the way inherits the probe's handles and would hold a pipe
+        open."""
+        import json
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(self.command(program("ui_probe", self.arch), list(args)),
+                           env=self.env(), stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=timeout, check=False)
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
+        try:
+            return json.loads(text)
+        except json.JSONDecodeError:
+            return {"error": text}
+
     # ---- screen and input -------------------------------------------------
 
     def _x(self, args: Sequence[str], timeout: float = 30, check: bool = True) -> str:
