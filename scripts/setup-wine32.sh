@@ -22,6 +22,10 @@ set -uo pipefail
 
 status_file=${1:?usage: setup-wine32.sh STATUS_FILE}
 mkdir -p "$(dirname "$status_file")"
+# Two setups of one build folder at once take turns; those of other build
+# folders meet at the package manager's lock.
+exec 9>"$status_file.lock"
+flock 9
 
 LOADER32=/usr/lib/wine/wine
 EMULATOR=/usr/bin/qemu-i386-static

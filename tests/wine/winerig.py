@@ -101,12 +101,12 @@ def _record_wait(what: str, seconds: float) -> None:
 
 
 def wine_loader(arch: str = "win64") -> str:
-    # The 64-bit loader by its own path first: with 32-bit Wine installed, a
-    # `wine` on PATH may be the 32-bit one.
     if arch == "win32":
         if os.access(WINE32_LOADER, os.X_OK):
             return WINE32_LOADER
         raise RuntimeError("no 32-bit wine loader found (scripts/setup-wine32.sh)")
+    # The 64-bit loader by its own path first: with 32-bit Wine installed, a
+    # `wine` on PATH may be the 32-bit one.
     for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine")):
         if candidate and os.access(candidate, os.X_OK):
             return candidate
