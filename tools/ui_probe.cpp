@@ -7,6 +7,7 @@
 //   ui_probe --handle HANDLE
 //   ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]
 //   ui_probe --list-count N [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]
+//   ui_probe --modules [--pid PID] [--exe NAME]
 //
 //   --title TEXT  a top-level window whose title contains TEXT (bytes,
 //                 case-sensitive; the argument is taken as Windows-1252).
@@ -27,6 +28,10 @@
 //                 print {"list_count": n}. Only the count is asked for, so
 //                 a long list costs one message per try; a window busy
 //                 filling its list answers once it reads messages again.
+//   --modules     list the file of each module (program and DLLs) loaded in
+//                 the processes named by --pid or --exe, as
+//                 {"modules": [{"pid": 56, "path": "C:\\...\\comctl32.dll"}]}:
+//                 which common controls a manifest brought in, for example.
 // The filters combine. Among several matches the first visible one in
 // z-order is taken, else the first one. Message boxes (class "#32770") are
 // never taken as "the window" unless --title names one.
@@ -114,6 +119,7 @@ struct options {
   bool boxes = false;
   HWND handle = nullptr;
   int list_count = -1;  // -1: describe the window instead
+  bool modules = false;
 };
 
 // ---- JSON output -------------------------------------------------------------
@@ -629,13 +635,35 @@ int print_list_count(HWND top, int wanted, DWORD start, int wait_ms) {
   return count >= wanted ? 0 : 1;
 }
 
+int print_modules(const std::vector<DWORD>& pids) {
+  std::string out = "{\"modules\": [";
+  bool first = true;
+  for (DWORD pid : pids) {
+    const win::unique_file_handle owner(
+        CreateToolhelp32Snapshot(TH32CS_SNAPMODULE | TH32CS_SNAPMODULE32, pid));
+    if (!owner) continue;
+    MODULEENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Module32First(owner.get(), &entry); more;
+         more = Module32Next(owner.get(), &entry)) {
+      out += (first ? "\n  " : ",\n  ");
+      out += "{\"pid\": " + std::to_string(pid) + ", \"path\": " + json_text(entry.szExePath) + "}";
+      first = false;
+    }
+  }
+  out += first ? "]}\n" : "\n]}\n";
+  std::fputs(out.c_str(), stdout);
+  return first ? 1 : 0;
+}
+
 int usage() {
   std::fputs(
       "usage: ui_probe [--title TEXT] [--pid PID] [--exe NAME] [--visible] [--wait MS]\n"
       "       ui_probe --handle HANDLE\n"
       "       ui_probe --boxes [--pid PID] [--exe NAME] [--wait MS]\n"
       "       ui_probe --list-count N [--title TEXT] [--pid PID] [--exe NAME] [--visible]"
-      " [--wait MS]\n",
+      " [--wait MS]\n"
+      "       ui_probe --modules [--pid PID] [--exe NAME]\n",
       stderr);
   return 2;
 }
@@ -660,6 +688,8 @@ int main(int argc, char** argv) {
       o.visible_only = true;
     } else if (arg == "--boxes") {
       o.boxes = true;
+    } else if (arg == "--modules") {
+      o.modules = true;
     } else if (arg == "--list-count" && has_value) {
       o.list_count = std::atoi(argv[++i]);
       if (o.list_count < 0) return usage();
@@ -671,12 +701,21 @@ int main(int argc, char** argv) {
       return usage();
     }
   }
-  if (o.handle && (o.boxes || !o.title.empty() || o.by_pid || !o.exe.empty())) return usage();
+  if (o.handle && (o.boxes || o.modules || !o.title.empty() || o.by_pid || !o.exe.empty())) return usage();
   if (!o.handle && !o.boxes && o.title.empty() && !o.by_pid && o.exe.empty()) return usage();
 
   if (o.handle && o.list_count >= 0) return usage();
   if (o.boxes && o.list_count >= 0) return usage();
   if (o.handle) return print_window(o.handle);
+  if (o.modules) {
+    if (o.boxes || o.list_count >= 0 || (!o.by_pid && o.exe.empty())) return usage();
+    std::vector<DWORD> pids;
+    if (!pick_processes(o, pids)) {
+      std::fputs("{\"modules\": []}\n", stdout);
+      return 1;
+    }
+    return print_modules(pids);
+  }
 
   const DWORD start = GetTickCount();
   std::vector<HWND> found;

@@ -226,18 +226,7 @@ class Client:
     # ---- reading ----------------------------------------------------------
 
     def probe(self, *args: str) -> dict:
-        # The output goes through a file: a helper process that Wine starts on
-        # the way inherits the program's handles and would hold a pipe open.
-        with tempfile.TemporaryFile() as out:
-            subprocess.run(self.wine.command(winerig.program("ui_probe"), list(args)),
-                           env=self.wine.env(), stdout=out, stderr=subprocess.DEVNULL,
-                           timeout=90, check=False)
-            out.seek(0)
-            text = out.read().decode("utf-8", "replace")
-        try:
-            return json.loads(text)
-        except json.JSONDecodeError:
-            return {"error": text}
+        return self.wine.ui_probe(*args, timeout=90)
 
     def state(self, wait_ms: int = 0) -> dict:
         return self.probe("--exe", "update_client.exe", "--visible", "--wait", str(wait_ms))

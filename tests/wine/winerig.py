@@ -5,7 +5,9 @@ A test module (one pytest process under ctest) gets a `WineSession`:
 - its own Wine prefix: a hard-linked copy of one base prefix that is made
   once per build tree (``wineboot -i`` takes about ten seconds) under a file
   lock, so parallel ctest processes neither race nor share a wineserver (two
-  modules sharing one would see each other's windows and foreground);
+  modules sharing one would see each other's windows and foreground); a
+  64-bit prefix run by the 64-bit loader, or (arch="win32") a 32-bit one run
+  by the 32-bit loader, for the shipped 32-bit programs;
 - its own X display: an ``Xvfb`` that picks a free display number itself
   (left out for programs that open no window);
 - helpers to run a Windows program (exit code and stdout), start one in the
@@ -40,11 +42,16 @@ WIN64_BUILD_DIR = Path(os.environ.get("WIN64_BUILD_DIR") or SOURCE_DIR / "build"
 NATIVE_BUILD_DIR = Path(os.environ.get("NATIVE_BUILD_DIR") or SOURCE_DIR / "build" / "native")
 ARTIFACTS_DIR = Path(os.environ.get("ARTIFACTS_DIR") or SOURCE_DIR / "build" / "artifacts")
 
-# The base prefix lives beside the build folders, shared by every build tree
-# of this checkout (it holds nothing of ours, only Wine's own files).
+# The base prefixes live beside the build folders, shared by every build tree
+# of this checkout (they hold nothing of ours, only Wine's own files).
 WINE_ROOT = Path(os.environ.get("WINE_RIG_ROOT") or SOURCE_DIR / "build" / "wine")
-BASE_PREFIX = WINE_ROOT / "prefix"
-READY_MARK = BASE_PREFIX / ".rig-ready"
+BASE_PREFIX = {"win64": WINE_ROOT / "prefix", "win32": WINE_ROOT / "prefix-win32"}
+READY_MARK_NAME = ".rig-ready"
+
+# The 32-bit loader of the wine32 package; scripts/setup-wine32.sh installs it
+# and writes whether 32-bit programs run on this machine into this file.
+WINE32_LOADER = "/usr/lib/wine/wine"
+WINE32_STATUS = Path(os.environ.get("WINE32_STATUS") or WIN32_BUILD_DIR.parent / "wine32-setup.status")
 
 # The one deadline for a Windows program's reaction (a window, a status, an
 # event, an exit). Under ctest on two cores (two slots per core), with other
@@ -93,11 +100,45 @@ def _record_wait(what: str, seconds: float) -> None:
         pass
 
 
-def wine_loader() -> str:
+def wine_loader(arch: str = "win64") -> str:
+    if arch == "win32":
+        if os.access(WINE32_LOADER, os.X_OK):
+            return WINE32_LOADER
+        raise RuntimeError("no 32-bit wine loader found (scripts/setup-wine32.sh)")
+    # The 64-bit loader by its own path first: with 32-bit Wine installed, a
+    # `wine` on PATH may be the 32-bit one.
     for candidate in ("/usr/lib/wine/wine64", shutil.which("wine64"), shutil.which("wine")):
         if candidate and os.access(candidate, os.X_OK):
             return candidate
     raise RuntimeError("no wine64 loader found (install the wine64 package)")
+
+
+def wine32_emulated() -> bool:
+    """Whether 32-bit x86 programs go through an interpreter registered with
+    binfmt_misc (QEMU's user-mode emulator) rather than the kernel."""
+    i386_magic = "7f454c4601010100000000000000000002000300"
+    for entry in Path("/proc/sys/fs/binfmt_misc").glob("*"):
+        try:
+            lines = entry.read_text().splitlines()
+        except OSError:
+            continue
+        if lines[:1] == ["enabled"] and f"magic {i386_magic}" in lines:
+            return True
+    return False
+
+
+def wine32_unavailable() -> Optional[str]:
+    """Why the shipped 32-bit programs cannot run on this machine, as the
+    setup found it, or None when they can."""
+    try:
+        status = WINE32_STATUS.read_text(encoding="utf-8", errors="replace").strip()
+    except OSError:
+        return f"the setup of 32-bit Wine has not run ({WINE32_STATUS} is missing)"
+    if status != "ready":
+        return status.removeprefix("refused: ") or f"{WINE32_STATUS} is empty"
+    if not os.access(WINE32_LOADER, os.X_OK):
+        return f"{WINE32_LOADER} is missing"
+    return None
 
 
 def wineserver_program() -> str:
@@ -122,34 +163,40 @@ def linux_path(path: str) -> Path:
     return Path("/" + "/".join(p.parts[1:]))
 
 
-def _base_env(prefix: Path) -> dict:
+def _base_env(prefix: Path, arch: str = "win64") -> dict:
     env = dict(os.environ)
     env.update(WINE_ENV)
     env["WINEPREFIX"] = str(prefix)
+    if arch == "win32":
+        env["WINEARCH"] = "win32"
     env.pop("DISPLAY", None)
     return env
 
 
-def ensure_base_prefix(timeout: float = 300) -> Path:
-    """Makes the base prefix once; later callers (other processes too) wait
-    on the lock and reuse it."""
+def ensure_base_prefix(arch: str = "win64", timeout: float = 300) -> Path:
+    """Makes the base prefix of the architecture once; later callers (other
+    processes too) wait on the lock and reuse it. How long the boot took goes
+    to the waits' record."""
+    base = BASE_PREFIX[arch]
     WINE_ROOT.mkdir(parents=True, exist_ok=True)
-    with open(WINE_ROOT / "prefix.lock", "w") as lock:
+    with open(WINE_ROOT / f"{base.name}.lock", "w") as lock:
         fcntl.flock(lock, fcntl.LOCK_EX)
-        if READY_MARK.exists():
-            return BASE_PREFIX
-        if BASE_PREFIX.exists():
-            shutil.rmtree(BASE_PREFIX)  # left half-made by an interrupted run
-        env = _base_env(BASE_PREFIX)
-        subprocess.run([wine_loader(), "wineboot", "-i"], env=env, timeout=timeout,
+        if (base / READY_MARK_NAME).exists():
+            return base
+        if base.exists():
+            shutil.rmtree(base)  # left half-made by an interrupted run
+        env = _base_env(base, arch)
+        start = time.monotonic()
+        subprocess.run([wine_loader(arch), "wineboot", "-i"], env=env, timeout=timeout,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
         # The registry is written when this prefix's wineserver ends; wait for
         # it (only this prefix's server is concerned).
         subprocess.run([wineserver_program(), "-w"], env=env, timeout=timeout, check=False)
-        if not (BASE_PREFIX / "system.reg").exists():
-            raise RuntimeError("wineboot did not create a prefix in " + str(BASE_PREFIX))
-        READY_MARK.write_text("ready\n")
-        return BASE_PREFIX
+        if not (base / "system.reg").exists():
+            raise RuntimeError("wineboot did not create a prefix in " + str(base))
+        _record_wait(f"{arch} prefix boot", time.monotonic() - start)
+        (base / READY_MARK_NAME).write_text("ready\n")
+        return base
 
 
 def _copy_prefix(base: Path, target: Path) -> None:
@@ -243,9 +290,11 @@ class WineSession:
     """A prefix and an X display of their own for one test module."""
 
     def __init__(self, name: str = "wine", width: int = 1024, height: int = 768,
-                 display: bool = True):
-        """display=False: no X display, for programs that open no window."""
+                 display: bool = True, arch: str = "win64"):
+        """display=False: no X display, for programs that open no window.
+        arch="win32": a 32-bit prefix and loader, for the 32-bit build."""
         self.name = re.sub(r"[^A-Za-z0-9_.-]", "_", name)
+        self.arch = arch
         self.width, self.height = width, height
         self.wants_display = display
         self.prefix: Optional[Path] = None
@@ -256,7 +305,7 @@ class WineSession:
     # ---- life cycle -------------------------------------------------------
 
     def start(self) -> "WineSession":
-        base = ensure_base_prefix()
+        base = ensure_base_prefix(self.arch)
         runs = WINE_ROOT / "run"
         runs.mkdir(parents=True, exist_ok=True)
         _remove_stale_copies(runs)
@@ -300,7 +349,7 @@ class WineSession:
 
     def env(self, extra: Optional[dict] = None) -> dict:
         assert self.prefix is not None, "session not started"
-        env = _base_env(self.prefix)
+        env = _base_env(self.prefix, self.arch)
         if self.display_number is not None:
             env["DISPLAY"] = self.display
         if extra:
@@ -310,7 +359,7 @@ class WineSession:
     # ---- Windows programs -------------------------------------------------
 
     def command(self, exe: os.PathLike | str, args: Sequence[str] = ()) -> list[str]:
-        return [wine_loader(), os.fspath(exe), *args]
+        return [wine_loader(self.arch), os.fspath(exe), *args]
 
     def run(self, exe: os.PathLike | str, args: Sequence[str] = (), cwd: os.PathLike | str | None = None,
             timeout: float = DEADLINE, env: Optional[dict] = None) -> RunResult:
@@ -346,6 +395,24 @@ class WineSession:
         if process in self._started:
             self._started.remove(process)
         return code
+
+    def ui_probe(self, *args: str, timeout: float = DEADLINE) -> dict:
+        """Runs the UI probe of the session's build (tools/ui_probe.cpp) and
+        returns what it printed, or {"error": <its output>} when that is not
+        JSON. Its output goes through a file: a helper process that Wine
+        starts on the way inherits the probe's handles and would hold a pipe
+        open."""
+        import json
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(self.command(program("ui_probe", self.arch), list(args)),
+                           env=self.env(), stdout=out, stderr=subprocess.DEVNULL,
+                           timeout=timeout, check=False)
+            out.seek(0)
+            text = out.read().decode("utf-8", "replace")
+        try:
+            return json.loads(text)
+        except json.JSONDecodeError:
+            return {"error": text}
 
     # ---- screen and input -------------------------------------------------
 
