@@ -260,13 +260,19 @@ class Client:
     def wait_status(self, text: str, timeout: float = winerig.DEADLINE) -> dict:
         return self.wait(lambda s: self.status(s) == text, timeout, f"status {text!r}")
 
+    def look(self) -> dict:
+        """The window as it is now. A probe that starts while Wine is busy
+        can miss the window once; it is asked again, until the program
+        ends."""
+        return self.wait(lambda state: True, what="the window")
+
     def wait_resting(self, timeout: float = winerig.DEADLINE) -> dict:
         """The check is over: the progress bar rests at 100."""
         def resting(state):
             if self.control(state, 1)["progress"]["pos"] != 100:
                 return False
             time.sleep(1.3)  # longer than one sweep
-            return self.control(self.state(), 1)["progress"]["pos"] == 100
+            return self.control(self.look(), 1)["progress"]["pos"] == 100
         return self.wait(resting, timeout, "progress bar at rest")
 
     # ---- acting -----------------------------------------------------------
@@ -274,7 +280,7 @@ class Client:
     def click_control(self, number: int, state: dict | None = None) -> None:
         """Clicks the middle of the control, where it is in state (a new
         probe when none is given)."""
-        left, top, right, bottom = self.control(state or self.state(), number)["rect"]
+        left, top, right, bottom = self.control(state or self.look(), number)["rect"]
         self.wine.click((left + right) // 2, (top + bottom) // 2)
 
     def press_ok(self, box: dict) -> None:
@@ -288,7 +294,7 @@ class Client:
     def click_close_box(self) -> None:
         """Clicks the close box that Wine draws in the title bar (no window
         manager runs on the test display)."""
-        window = self.state()["window"]
+        window = self.look()["window"]
         left, top, right, _ = window["rect"]
         origin_x, origin_y = window["client_origin"]
         frame = origin_x - left
@@ -507,7 +513,7 @@ def test_failed_download_can_be_retried(wine, offered, workdir, screenshot, fail
                     # thread: it is not blocked by the download.
                     first = client.control(during, 1)["progress"]["pos"]
                     time.sleep(0.4)
-                    later = client.control(client.state(), 1)["progress"]["pos"]
+                    later = client.control(client.look(), 1)["progress"]["pos"]
                     assert first != later, "the bar moves during the download"
                     assert not client.control(during, 3)["enabled"]
             if failure == "404":
