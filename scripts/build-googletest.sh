@@ -30,4 +30,4 @@ cmake -S "$srcdir" -B "$work" -G Ninja \
   -DCMAKE_EXE_LINKER_FLAGS="-static -static-libgcc -static-libstdc++" -Wno-dev >/dev/null 2>&1
 cmake --build "$work" --target install >/dev/null
 rm -rf "$work"
-touch "$prefix/.done"
+deps_done
