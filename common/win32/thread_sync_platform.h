@@ -55,15 +55,16 @@ class sync_condition {
   template <class Rep, class Period>
   void wait_for(std::unique_lock<sync_mutex>& held,
                 const std::chrono::duration<Rep, Period>& timeout) {
-    const auto milliseconds = std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
-    // Below the system's "infinite" (0xFFFFFFFF): a long wait ends early and
-    // the caller looks again, as after any early return.
-    constexpr std::int64_t longest = 0xFFFFFFFE;
-    wait_milliseconds(held, static_cast<std::uint32_t>(
-                                milliseconds <= 0 ? 0
-                                : milliseconds > longest ? longest
-                                                         : milliseconds));
+    // In floating point, so that no timeout overflows on the way.
+    wait_milliseconds(held, wait_milliseconds_for(
+                                std::chrono::duration<double, std::milli>(timeout).count()));
   }
+
+  // A timeout in milliseconds as the system waits it: rounded up, 0 for none
+  // left, and below the system's "infinite" (0xFFFFFFFF), so that a very
+  // long wait ends early and the caller looks again, as after any early
+  // return.
+  static std::uint32_t wait_milliseconds_for(double milliseconds) noexcept;
 
  private:
   void wait_milliseconds(std::unique_lock<sync_mutex>& held, std::uint32_t milliseconds);

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <cmath>
 #include <exception>
 
 #include "thread_sync.h"
@@ -51,6 +52,13 @@ void sync_recursive_mutex::unlock() noexcept {
 
 void sync_condition::notify_all() noexcept {
   WakeAllConditionVariable(reinterpret_cast<CONDITION_VARIABLE*>(&condition_));
+}
+
+std::uint32_t sync_condition::wait_milliseconds_for(double milliseconds) noexcept {
+  constexpr double longest = 0xFFFFFFFE;
+  if (!(milliseconds > 0)) return 0;  // also not a number
+  if (milliseconds >= longest) return static_cast<std::uint32_t>(longest);
+  return static_cast<std::uint32_t>(std::ceil(milliseconds));
 }
 
 void sync_condition::wait_milliseconds(std::unique_lock<sync_mutex>& held,
