@@ -9,47 +9,21 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
-#include <vector>
 
+#include "lock_cases.h"
 #include "system.h"
 #include "thread_sync.h"
 
 namespace {
 
-// Widens a critical section, so that two threads inside at once are seen.
-void linger() {
-  for (volatile int spin = 0; spin < 200; spin = spin + 1) {
-  }
-}
-
 TEST(ThreadSync, MutexKeepsThreadsApart) {
   sync_mutex lock;
-  std::atomic<bool> inside{false};
-  std::atomic<int> overlaps{0};
-  long counter = 0;
-  constexpr int threads = 4, rounds = 3000;
-  {
-    std::vector<std::unique_ptr<sync_thread>> workers;
-    for (int t = 0; t < threads; ++t) {
-      workers.push_back(std::make_unique<sync_thread>([&] {
-        for (int i = 0; i < rounds; ++i) {
-          std::lock_guard<sync_mutex> hold(lock);
-          if (inside.exchange(true)) overlaps.fetch_add(1);
-          const long seen = counter;
-          linger();
-          counter = seen + 1;
-          inside.store(false);
-        }
-      }));
-    }
-    for (auto& worker : workers) worker->join();
-  }
-  EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_EQ(counter, long{threads} * rounds);
+  expect_threads_kept_apart(lock, 1);
 }
 
-// A global lock works before any constructor of this file has run.
-sync_mutex global_lock;
+// Constant-initialised, as the shared code's global locks must be to work
+// before any constructor has run: constinit fails the build otherwise.
+constinit sync_mutex global_lock;
 
 TEST(ThreadSync, GlobalMutexLocksAndUnlocks) {
   global_lock.lock();

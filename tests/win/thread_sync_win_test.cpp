@@ -7,10 +7,9 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
-#include <memory>
 #include <mutex>
-#include <vector>
 
+#include "lock_cases.h"
 #include "system.h"
 #include "thread_sync.h"
 
@@ -42,30 +41,7 @@ TEST(ThreadSyncWin, RecursiveMutexIsHeldUntilTheLastUnlock) {
 
 TEST(ThreadSyncWin, RecursiveMutexKeepsThreadsApart) {
   sync_recursive_mutex lock;
-  std::atomic<bool> inside{false};
-  std::atomic<int> overlaps{0};
-  long counter = 0;
-  constexpr int threads = 4, rounds = 2000;
-  {
-    std::vector<std::unique_ptr<sync_thread>> workers;
-    for (int t = 0; t < threads; ++t) {
-      workers.push_back(std::make_unique<sync_thread>([&] {
-        for (int i = 0; i < rounds; ++i) {
-          std::lock_guard<sync_recursive_mutex> outer(lock);
-          std::lock_guard<sync_recursive_mutex> inner(lock);
-          if (inside.exchange(true)) overlaps.fetch_add(1);
-          const long seen = counter;
-          for (volatile int spin = 0; spin < 200; spin = spin + 1) {
-          }
-          counter = seen + 1;
-          inside.store(false);
-        }
-      }));
-    }
-    for (auto& worker : workers) worker->join();
-  }
-  EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_EQ(counter, long{threads} * rounds);
+  expect_threads_kept_apart(lock, 2, 2000);
 }
 
 TEST(ThreadSyncWin, TimeoutsBecomeSystemMilliseconds) {
