@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "thread_sync.h"
@@ -16,18 +17,23 @@ template <class Lockable>
 void expect_threads_kept_apart(Lockable& lock, int nesting, int rounds = 3000) {
   constexpr int threads = 4;
   std::atomic<bool> inside{false};
-  std::atomic<int> overlaps{0};
+  std::atomic<int> overlaps{0}, ready{0};
   long counter = 0;
   {
     std::vector<std::unique_ptr<sync_thread>> workers;
     for (int t = 0; t < threads; ++t) {
       workers.push_back(std::make_unique<sync_thread>([&] {
+        // All start together, or each could be done before the next began.
+        ready.fetch_add(1);
+        while (ready.load() < threads) {
+        }
         for (int i = 0; i < rounds; ++i) {
           for (int n = 0; n < nesting; ++n) lock.lock();
           if (inside.exchange(true)) overlaps.fetch_add(1);
           const long seen = counter;
-          // Widens the section, so that two threads inside at once are seen.
-          for (int spin = 0; spin < 200; ++spin) std::atomic_signal_fence(std::memory_order_seq_cst);
+          // Gives the processor away inside the section: without a working
+          // lock another thread gets in, even on a single busy core.
+          std::this_thread::yield();
           counter = seen + 1;
           inside.store(false);
           for (int n = 0; n < nesting; ++n) lock.unlock();
