@@ -24,11 +24,9 @@ options=(
 # (the programs decode at full size), the fast and floating-point inverse
 # DCTs (they use the default, the accurate integer one), merged upsampling
 # (used only without fancy upsampling, which is on by default) and colour
-# quantisation (they ask for 24-bit output), and markers kept for the
-# caller (they keep none; unkept markers are skipped as before). At full
-# size, with the default settings, the decoder's output is the same without
-# them.
-unsupported=(IDCT_SCALING DCT_IFAST DCT_FLOAT UPSAMPLE_MERGING QUANT_1PASS QUANT_2PASS SAVE_MARKERS)
+# quantisation (they ask for 24-bit output). At full size, with the default
+# settings, the decoder's output is the same without them.
+unsupported=(IDCT_SCALING DCT_IFAST DCT_FLOAT UPSAMPLE_MERGING QUANT_1PASS QUANT_2PASS)
 toolchain=$(dirname "$0")/../cmake/toolchain-$arch-w64-mingw32.cmake
 . "$(dirname "$0")/deps_common.sh"
 deps_begin libjpeg "$arch" "$(cat "$toolchain") ${options[*]} ${unsupported[*]}"

@@ -1,3 +1,5 @@
+// The Windows side of thread_sync.h: slim reader/writer locks, condition
+// variables, the tick count and CreateThread.
 #include <windows.h>
 
 #include <cmath>
