@@ -9,6 +9,7 @@
 #include "folder_listing.h"
 #include "system.h"
 #include "system_rules.h"
+#include "thread_sync.h"
 
 namespace {
 
@@ -18,7 +19,7 @@ struct directory_scan {
 };
 
 struct scan_table {
-  std::mutex lock;
+  sync_mutex lock;
   std::map<int, directory_scan> scans;
   int current = -1;
 };
@@ -34,7 +35,7 @@ int examine_directory(int scan, const std::string& folder, const std::string& pa
   // The folder is read outside the lock; the table only takes the result.
   std::unique_ptr<folder_listing> listing = list_folder(scan_pattern_path(folder, pattern));
   scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   t.current = scan;
   if (!listing) {
     t.scans.erase(scan);
@@ -46,7 +47,7 @@ int examine_directory(int scan, const std::string& folder, const std::string& pa
 
 int next_directory_entry() {
   scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   auto found = t.scans.find(t.current);
   if (found == t.scans.end()) return 0;
   directory_scan& s = found->second;
@@ -60,7 +61,7 @@ int next_directory_entry() {
 
 std::string directory_entry_name() {
   scan_table& t = scans();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   auto found = t.scans.find(t.current);
   return found == t.scans.end() ? std::string() : found->second.name;
 }

@@ -4,12 +4,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 
 #include "download_parts.h"
@@ -17,6 +15,7 @@
 #include "http_reply.h"
 #include "platform_file.h"
 #include "system.h"
+#include "thread_sync.h"
 
 #ifndef DOWNLOAD_STALL_SECONDS
 #define DOWNLOAD_STALL_SECONDS 60
@@ -32,7 +31,7 @@ constexpr std::int64_t progress_bytes = 1024;
 std::atomic<int> service_ended{0};
 
 // Downloads in flight, stopped by the service's end.
-std::mutex active_lock;
+sync_mutex active_lock;
 std::set<download_stop*>& active_downloads() {
   static std::set<download_stop*> stops;
   return stops;
@@ -41,12 +40,12 @@ std::set<download_stop*>& active_downloads() {
 class active_download {
  public:
   explicit active_download(download_stop& stop) : stop_(stop) {
-    std::lock_guard<std::mutex> hold(active_lock);
+    std::lock_guard<sync_mutex> hold(active_lock);
     active_downloads().insert(&stop_);
     if (service_ended.load()) stop_.stop();
   }
   ~active_download() {
-    std::lock_guard<std::mutex> hold(active_lock);
+    std::lock_guard<sync_mutex> hold(active_lock);
     active_downloads().erase(&stop_);
   }
   active_download(const active_download&) = delete;
@@ -62,10 +61,10 @@ class active_download {
 class watchdog {
  public:
   explicit watchdog(download_stop& stop)
-      : stop_(stop), mark_(std::chrono::steady_clock::now()), thread_([this] { watch(); }) {}
+      : stop_(stop), mark_(sync_clock::now()), thread_([this] { watch(); }) {}
   ~watchdog() {
     {
-      std::lock_guard<std::mutex> hold(lock_);
+      std::lock_guard<sync_mutex> hold(lock_);
       finished_ = true;
     }
     wake_.notify_all();
@@ -76,16 +75,16 @@ class watchdog {
 
   // A step that counts whatever its size (connected, request sent).
   void step() {
-    std::lock_guard<std::mutex> hold(lock_);
-    mark_ = std::chrono::steady_clock::now();
+    std::lock_guard<sync_mutex> hold(lock_);
+    mark_ = sync_clock::now();
     since_mark_ = 0;
   }
 
   void received(std::int64_t bytes) {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::lock_guard<sync_mutex> hold(lock_);
     since_mark_ += bytes;
     if (since_mark_ >= progress_bytes) {
-      mark_ = std::chrono::steady_clock::now();
+      mark_ = sync_clock::now();
       since_mark_ = 0;
     }
   }
@@ -93,25 +92,25 @@ class watchdog {
  private:
   void watch() {
     const auto deadline = std::chrono::seconds(download_stall_seconds());
-    std::unique_lock<std::mutex> hold(lock_);
+    std::unique_lock<sync_mutex> hold(lock_);
     while (!finished_) {
       const auto until = mark_ + deadline;
-      if (std::chrono::steady_clock::now() >= until) {
+      if (sync_clock::now() >= until) {
         hold.unlock();
         stop_.stop();
         return;
       }
-      wake_.wait_until(hold, until);
+      wake_.wait_for(hold, until - sync_clock::now());
     }
   }
 
   download_stop& stop_;
-  std::mutex lock_;
-  std::condition_variable wake_;
+  sync_mutex lock_;
+  sync_condition wake_;
   bool finished_ = false;
-  std::chrono::steady_clock::time_point mark_;
+  sync_clock::time_point mark_;
   std::int64_t since_mark_ = 0;
-  std::thread thread_;  // last: starts once the rest is in place
+  sync_thread thread_;  // last: starts once the rest is in place
 };
 
 class file_body : public http_reply_reader::body_sink {
@@ -192,19 +191,19 @@ int download_stall_seconds() {
 }
 
 void download_stop::stop() {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<sync_mutex> hold(lock_);
   if (stopped_.exchange(1) != 0) return;
   if (breaker_) breaker_();
 }
 
 void download_stop::set_breaker(std::function<void()> breaker) {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<sync_mutex> hold(lock_);
   breaker_ = std::move(breaker);
   if (stopped_.load() && breaker_) breaker_();
 }
 
 void download_stop::clear_breaker() {
-  std::lock_guard<std::mutex> hold(lock_);
+  std::lock_guard<sync_mutex> hold(lock_);
   breaker_ = nullptr;
 }
 
@@ -215,7 +214,7 @@ void download_service_start() {
 void download_service_end() {
   service_ended.store(1);
   {
-    std::lock_guard<std::mutex> hold(active_lock);
+    std::lock_guard<sync_mutex> hold(active_lock);
     for (download_stop* stop : active_downloads()) stop->stop();
   }
   end_part_files();

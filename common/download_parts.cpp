@@ -4,11 +4,12 @@
 #include <set>
 
 #include "system.h"
+#include "thread_sync.h"
 
 namespace {
 
 struct part_registry {
-  std::mutex lock;
+  sync_mutex lock;
   std::set<std::string> in_flight;
   bool ended = false;
 };
@@ -22,7 +23,7 @@ part_registry& registry() {
 
 bool make_part_file(const std::string& part, const std::function<bool()>& create) {
   part_registry& r = registry();
-  const std::lock_guard<std::mutex> hold(r.lock);
+  const std::lock_guard<sync_mutex> hold(r.lock);
   if (r.ended || !create()) return false;
   r.in_flight.insert(part);
   return true;
@@ -30,13 +31,13 @@ bool make_part_file(const std::string& part, const std::function<bool()>& create
 
 void forget_part_file(const std::string& part) {
   part_registry& r = registry();
-  const std::lock_guard<std::mutex> hold(r.lock);
+  const std::lock_guard<sync_mutex> hold(r.lock);
   r.in_flight.erase(part);
 }
 
 void end_part_files() {
   part_registry& r = registry();
-  const std::lock_guard<std::mutex> hold(r.lock);
+  const std::lock_guard<sync_mutex> hold(r.lock);
   r.ended = true;
   // A download still writing keeps its file open: on Windows the file goes
   // when the process's handles close (the downloads open it shared for

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "http_reply.h"
+#include "thread_sync.h"
 
 // Set once, from the watchdog or the service's end; read by the backend's
 // loops, which wait in slices short enough to notice it soon. A backend
@@ -27,7 +28,7 @@ class download_stop {
 
  private:
   std::atomic<int> stopped_{0};
-  std::mutex lock_;
+  sync_mutex lock_;
   std::function<void()> breaker_;
 };
 

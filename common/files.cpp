@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform_file.h"
+#include "thread_sync.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ struct numbered_file {
 };
 
 struct file_table {
-  std::mutex lock;
+  sync_mutex lock;
   // Keyed by number: any non-negative number works without reserving room
   // for every smaller one.
   std::map<int, numbered_file> files;
@@ -58,7 +59,7 @@ int free_number(const file_table& t) {
 
 int enter(int number, platform_file file) {
   file_table& t = table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   if (number < -1 || !file.valid()) {
     t.current = -1;
     return 0;
@@ -80,7 +81,7 @@ numbered_file* current_file(file_table& t) {
 
 bool write_current(const void* block, std::size_t length) {
   file_table& t = table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   numbered_file* f = current_file(t);
   if (f == nullptr) return false;
   return f->file.write(block, length);
@@ -113,20 +114,20 @@ int file_create_private(int number, const std::string& path) {
 
 void file_close(int number) {
   file_table& t = table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   if (t.files.erase(number) != 0 && t.current == number) t.current = -1;
 }
 
 void file_close_all() {
   file_table& t = table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   t.files.clear();
   t.current = -1;
 }
 
 std::string file_read_line() {
   file_table& t = table();
-  std::lock_guard<std::mutex> guard(t.lock);
+  std::lock_guard<sync_mutex> guard(t.lock);
   std::string line;
   numbered_file* f = current_file(t);
   if (f == nullptr) return line;

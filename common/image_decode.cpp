@@ -1,13 +1,9 @@
-// Bounded decoders for bitmap files, icon files and JPEG streams.
+// Bounded decoders for bitmap files and icon files, and the choice of format.
 #include "image_decode.h"
 
-#include <csetjmp>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <utility>
-
-#include <jpeglib.h>
 
 namespace {
 
@@ -24,10 +20,6 @@ std::int32_t s32(const byte* p) {
 }
 std::uint32_t u32_big(const byte* p) {
   return (static_cast<std::uint32_t>(p[0]) << 24) | (p[1] << 16) | (p[2] << 8) | p[3];
-}
-
-bool size_acceptable(std::int64_t width, std::int64_t height) {
-  return width <= max_image_side && height <= max_image_side && width * height <= max_image_pixels;
 }
 
 // Bytes of one row of a device-independent bitmap: padded to 32 bits.
@@ -61,7 +53,14 @@ struct channel {
   }
 };
 
-bool allocate(std::vector<byte>& pixels, std::size_t bytes) {
+
+}  // namespace
+
+bool image_size_acceptable(std::int64_t width, std::int64_t height) {
+  return width <= max_image_side && height <= max_image_side && width * height <= max_image_pixels;
+}
+
+bool allocate_pixels(std::vector<std::uint8_t>& pixels, std::size_t bytes) {
   try {
     pixels.assign(bytes, 0);
   } catch (const std::bad_alloc&) {
@@ -69,8 +68,6 @@ bool allocate(std::vector<byte>& pixels, std::size_t bytes) {
   }
   return true;
 }
-
-}  // namespace
 
 bool looks_like_bitmap(const byte* data, std::size_t size) {
   return data && size >= 2 && data[0] == 'B' && data[1] == 'M';
@@ -114,7 +111,7 @@ decode_result decode_bitmap(const byte* data, std::size_t size, decoded_image& o
   const bool top_down = height < 0;
   if (top_down) height = -height;
   if (width <= 0 || height <= 0) return decode_result::malformed;
-  if (!size_acceptable(width, height)) return decode_result::too_large;
+  if (!image_size_acceptable(width, height)) return decode_result::too_large;
 
   // Masks of 16- and 32-bit pixels: given explicitly (bit fields) or the
   // defaults 5-5-5 and 8-8-8.
@@ -153,7 +150,7 @@ decode_result decode_bitmap(const byte* data, std::size_t size, decoded_image& o
   image.kind = image_kind::bitmap;
   image.width = static_cast<int>(width);
   image.height = static_cast<int>(height);
-  if (!allocate(image.pixels, static_cast<std::size_t>(width * height * 3)))
+  if (!allocate_pixels(image.pixels, static_cast<std::size_t>(width * height * 3)))
     return decode_result::too_large;
 
   const byte* palette = data + palette_start;
@@ -225,7 +222,7 @@ decode_result decode_icon(const byte* data, std::size_t size, decoded_image& out
       return decode_result::malformed;
     const std::uint32_t width = u32_big(image_data + 16), height = u32_big(image_data + 20);
     if (width == 0 || height == 0) return decode_result::malformed;
-    if (!size_acceptable(width, height)) return decode_result::too_large;
+    if (!image_size_acceptable(width, height)) return decode_result::too_large;
     image.icon_png = true;
     image.icon_bit_count = 32;
     image.width = static_cast<int>(width);
@@ -250,7 +247,7 @@ decode_result decode_icon(const byte* data, std::size_t size, decoded_image& out
     return decode_result::malformed;
   if (compression != 0) return decode_result::unsupported;
   const std::int64_t height = double_height / 2;
-  if (!size_acceptable(width, height)) return decode_result::too_large;
+  if (!image_size_acceptable(width, height)) return decode_result::too_large;
   std::uint64_t palette_count = 0;
   if (bits <= 8) {
     palette_count = colours_used ? colours_used : (1u << bits);
@@ -266,91 +263,12 @@ decode_result decode_icon(const byte* data, std::size_t size, decoded_image& out
   return decode_result::ok;
 }
 
-namespace {
-
-// libjpeg reports fatal errors through error_exit, which must not return:
-// it jumps back to decode_jpeg. Warnings (a stream cut short, corrupt
-// entropy data) are noted, and decode_jpeg refuses the image.
-struct jpeg_trap {
-  jpeg_error_mgr manager;
-  std::jmp_buf jump;
-  bool warned;
-};
-
-void trap_error_exit(j_common_ptr info) {
-  std::longjmp(reinterpret_cast<jpeg_trap*>(info->err)->jump, 1);
-}
-
-void trap_emit_message(j_common_ptr info, int level) {
-  if (level < 0) reinterpret_cast<jpeg_trap*>(info->err)->warned = true;
-}
-
-void trap_output_message(j_common_ptr) {}
-
-// Runs the decompression; every exit by longjmp comes back here with no C++
-// object of this frame left to destroy (the rows belong to the caller).
-decode_result run_decompression(jpeg_decompress_struct* info, jpeg_trap* trap, const byte* data,
-                                std::size_t size, decoded_image* image) {
-  if (setjmp(trap->jump)) return decode_result::malformed;
-  jpeg_create_decompress(info);
-  jpeg_mem_src(info, data, static_cast<unsigned long>(size));
-  if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK) return decode_result::malformed;
-  if (info->image_width == 0 || info->image_height == 0) return decode_result::malformed;
-  if (!size_acceptable(info->image_width, info->image_height)) return decode_result::too_large;
-  if (info->jpeg_color_space != JCS_GRAYSCALE && info->jpeg_color_space != JCS_YCbCr &&
-      info->jpeg_color_space != JCS_RGB)
-    return decode_result::unsupported;
-  // Grey-scale streams are converted to colour by the library.
-  info->out_color_space = JCS_RGB;
-  jpeg_start_decompress(info);
-  if (info->output_components != 3 || info->output_width != info->image_width ||
-      info->output_height != info->image_height)
-    return decode_result::unsupported;
-  const std::size_t stride = std::size_t{info->output_width} * 3;
-  if (!allocate(image->pixels, stride * info->output_height)) return decode_result::too_large;
-  while (info->output_scanline < info->output_height) {
-    JSAMPROW row = image->pixels.data() + stride * info->output_scanline;
-    if (jpeg_read_scanlines(info, &row, 1) != 1) return decode_result::truncated;
-  }
-  jpeg_finish_decompress(info);
-  if (trap->warned) return decode_result::truncated;
-  image->width = static_cast<int>(info->output_width);
-  image->height = static_cast<int>(info->output_height);
-  return decode_result::ok;
-}
-
-}  // namespace
-
-decode_result decode_jpeg(const byte* data, std::size_t size, decoded_image& out) {
-  if (!looks_like_jpeg(data, size)) return decode_result::not_recognised;
-  if (size > 0xFFFFFFFFu) return decode_result::too_large;  // libjpeg counts in unsigned long
-  jpeg_decompress_struct info;
-  jpeg_trap trap;
-  std::memset(&info, 0, sizeof info);
-  std::memset(&trap, 0, sizeof trap);
-  info.err = jpeg_std_error(&trap.manager);
-  trap.manager.error_exit = trap_error_exit;
-  trap.manager.emit_message = trap_emit_message;
-  trap.manager.output_message = trap_output_message;
-
-  decoded_image image;
-  image.kind = image_kind::bitmap;
-  const decode_result result = run_decompression(&info, &trap, data, size, &image);
-  jpeg_destroy_decompress(&info);
-  if (result != decode_result::ok) return result;
-  // libjpeg gives red-green-blue; keep rows in the bitmap's byte order.
-  for (std::size_t i = 0; i + 2 < image.pixels.size(); i += 3)
-    std::swap(image.pixels[i], image.pixels[i + 2]);
-  out = std::move(image);
-  return decode_result::ok;
-}
-
-decode_result decode_image(const void* data, std::size_t size, bool jpeg_allowed,
-                           decoded_image& out) {
+decode_result decode_image_with(const void* data, std::size_t size, jpeg_decoder jpeg,
+                                decoded_image& out) {
   const byte* bytes = static_cast<const byte*>(data);
   if (!bytes || size == 0) return decode_result::not_recognised;
   if (looks_like_bitmap(bytes, size)) return decode_bitmap(bytes, size, out);
   if (looks_like_icon(bytes, size)) return decode_icon(bytes, size, out);
-  if (jpeg_allowed && looks_like_jpeg(bytes, size)) return decode_jpeg(bytes, size, out);
+  if (jpeg && looks_like_jpeg(bytes, size)) return jpeg(bytes, size, out);
   return decode_result::not_recognised;
 }

@@ -46,13 +46,28 @@ struct decoded_image {
 
 decode_result decode_bitmap(const std::uint8_t* data, std::size_t size, decoded_image& out);
 decode_result decode_icon(const std::uint8_t* data, std::size_t size, decoded_image& out);
+// In image_jpeg.cpp, with libjpeg.
 decode_result decode_jpeg(const std::uint8_t* data, std::size_t size, decoded_image& out);
 
 bool looks_like_bitmap(const std::uint8_t* data, std::size_t size);
 bool looks_like_icon(const std::uint8_t* data, std::size_t size);
 bool looks_like_jpeg(const std::uint8_t* data, std::size_t size);
 
+// A JPEG decoder (decode_jpeg), or none.
+using jpeg_decoder = decode_result (*)(const std::uint8_t* data, std::size_t size,
+                                       decoded_image& out);
+
 // Picks the format by signature: "BM" a bitmap, an icon directory an icon,
-// otherwise JPEG (FF D8) when jpeg_allowed.
+// otherwise JPEG (FF D8) when a decoder is given. JPEG streams are refused
+// as not recognised without one.
+decode_result decode_image_with(const void* data, std::size_t size, jpeg_decoder jpeg,
+                                decoded_image& out);
+// The same with decode_jpeg when jpeg_allowed (image_jpeg.cpp: it links
+// libjpeg).
 decode_result decode_image(const void* data, std::size_t size, bool jpeg_allowed,
                            decoded_image& out);
+
+// Shared by the decoders: the bounds above, and the pixel rows reserved
+// without throwing (false when memory is short).
+bool image_size_acceptable(std::int64_t width, std::int64_t height);
+bool allocate_pixels(std::vector<std::uint8_t>& pixels, std::size_t bytes);

@@ -1,6 +1,5 @@
 // next_program_parameter over the command line text (portable); the text
 // itself comes from the backend (platform_command_line).
-#include <mutex>
 #include <string>
 #include <vector>
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform_file.h"
+#include "thread_sync.h"
 
 namespace {
 
@@ -15,7 +16,7 @@ namespace {
 // loaded, so every read yields its default.
 
 struct reader_state {
-  std::mutex lock;
+  sync_mutex lock;
   platform_file file;  // held open, others may read but not write
   std::string text;    // the loaded bytes; a zero byte ends the usable text
   bool loaded = false;
@@ -77,7 +78,7 @@ bool settings_lookup(const std::string& text, const std::string& key, std::strin
 
 int settings_open(const std::string& path) {
   reader_state& r = reader();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::lock_guard<sync_mutex> guard(r.lock);
   r.file.close();
   r.text = std::string();
   r.loaded = false;
@@ -104,7 +105,7 @@ int settings_open(const std::string& path) {
 
 std::string settings_read(const std::string& key, const std::string& default_text) {
   reader_state& r = reader();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::lock_guard<sync_mutex> guard(r.lock);
   if (!r.loaded) return default_text;
   std::string value;
   if (settings_lookup(r.text, key, value)) return value;
@@ -113,7 +114,7 @@ std::string settings_read(const std::string& key, const std::string& default_tex
 
 void settings_close() {
   reader_state& r = reader();
-  std::lock_guard<std::mutex> guard(r.lock);
+  std::lock_guard<sync_mutex> guard(r.lock);
   r.file.close();
   r.text = std::string();
   r.loaded = false;

@@ -90,18 +90,20 @@ bool add_status_field(std::vector<int>& field_ends, int width) {
 }
 
 namespace {
-std::atomic<bool> jpeg_decoder{false};
-}
+// Set by register_jpeg_decoder (image_jpeg.cpp), so that a program that never
+// registers the decoder links no JPEG code.
+std::atomic<jpeg_decoder> registered_jpeg{nullptr};
+}  // namespace
 
-void register_jpeg_decoder() {
-  jpeg_decoder = true;
+void set_jpeg_decoder(jpeg_decoder decoder) {
+  registered_jpeg = decoder;
 }
 bool jpeg_registered() {
-  return jpeg_decoder;
+  return registered_jpeg.load() != nullptr;
 }
 
 decode_result decode_image_data(const void* data, std::size_t size, decoded_image& out) {
-  return decode_image(data, size, jpeg_registered(), out);
+  return decode_image_with(data, size, registered_jpeg.load(), out);
 }
 
 decode_result decode_image_file(const std::string& path, decoded_image& out,
@@ -121,5 +123,5 @@ decode_result decode_image_file(const std::string& path, decoded_image& out,
     done += got;
   }
   contents.resize(done);
-  return decode_image(contents.data(), contents.size(), jpeg_registered(), out);
+  return decode_image_with(contents.data(), contents.size(), registered_jpeg.load(), out);
 }

@@ -208,6 +208,7 @@ unsigned window_style_bits(unsigned flags);
 std::vector<std::string> item_columns(const std::string& text);
 
 // The process-wide JPEG registration and the decoder choice of catch_image.
+void set_jpeg_decoder(jpeg_decoder decoder);
 bool jpeg_registered();
 decode_result decode_image_data(const void* data, std::size_t size, decoded_image& out);
 // Reads a whole file (at most max_image_file_size bytes) and decodes it.

@@ -6,8 +6,16 @@
 # Cached: a finished install is reused; a lock keeps parallel builds apart.
 set -euo pipefail
 arch=$1
+# The C compiler of the target's toolchain file, as the programs use it.
+toolchain=$(dirname "$0")/../cmake/toolchain-$arch-w64-mingw32.cmake
+cc=$arch-w64-mingw32-$(sed -n 's/^set(CMAKE_C_COMPILER ${TOOLCHAIN_PREFIX}-\(.*\))$/\1/p' "$toolchain")
+cflags="-Os -ffunction-sections -fdata-sections"
+# 32-bit: no unwind tables, which would keep every function of an object in
+# the link; no exception passes through the library.
+if [ "$arch" = i686 ]; then cflags="$cflags -fno-asynchronous-unwind-tables"; fi
+options=(--disable-shared --enable-static --enable-minimal --disable-ssp --disable-pie)
 . "$(dirname "$0")/deps_common.sh"
-deps_begin libsodium "$arch"
+deps_begin libsodium "$arch" "$cc $cflags ${options[*]}"
 
 # A folder of its own: the libjpeg script clears its source folder when its
 # own sources are missing.
@@ -27,9 +35,7 @@ work=$deps/libsodium-build-$arch
 rm -rf "$work" "$prefix"
 mkdir -p "$work"
 (cd "$work" && "$srcdir/configure" --host="$arch-w64-mingw32" --prefix="$prefix" \
-  --disable-shared --enable-static --enable-minimal --disable-ssp --disable-pie \
-  CC="$arch-w64-mingw32-gcc-posix" CFLAGS="-Os -ffunction-sections -fdata-sections" \
-  >/dev/null 2>&1)
+  "${options[@]}" CC="$cc" CFLAGS="$cflags" >/dev/null 2>&1)
 make -C "$work" -j "$(nproc)" install >/dev/null 2>&1
 rm -rf "$work"
-touch "$prefix/.done"
+deps_done

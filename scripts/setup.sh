@@ -6,6 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix mingw-w64-tools
+  g++-mingw-w64-i686-win32
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
   wine64 xvfb xauth xdotool x11-utils imagemagick fonts-liberation
   libcurl4-openssl-dev libjpeg62-turbo-dev libgtest-dev libgmock-dev

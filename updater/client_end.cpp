@@ -11,14 +11,15 @@
 #include "pack.h"
 #include "settings.h"
 #include "system.h"
+#include "thread_sync.h"
 #include "toolkit.h"
 
 namespace {
 
 std::atomic<int> ending{0};
 
-std::mutex& settings_lock() {
-  static std::mutex lock;
+sync_mutex& settings_lock() {
+  static sync_mutex lock;
   return lock;
 }
 

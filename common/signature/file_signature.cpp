@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "file_signature_hash.h"
 #include "platform_file.h"
 
 namespace {
@@ -19,8 +20,9 @@ int hex_value(char c) {
   return -1;
 }
 
-// Feeds the whole file into state; false when it cannot be opened or read.
-bool hash_file(const std::string& path, crypto_sign_state& state) {
+}  // namespace
+
+bool file_signature_hash(const std::string& path, crypto_sign_state& state) {
   // Deletable meanwhile: the end of the downloads removes a download's
   // temporary file even while it is checked.
   platform_file file = platform_file::open(path, platform_file::mode::read_deletable);
@@ -39,8 +41,6 @@ bool hash_file(const std::string& path, crypto_sign_state& state) {
   // error, never a shorter file that happens to check.
   return total == expected;
 }
-
-}  // namespace
 
 bool hex_decode(const std::string& text, unsigned char* out, std::size_t size) {
   if (text.size() != 2 * size) return false;
@@ -66,27 +66,12 @@ std::string hex_encode(const unsigned char* data, std::size_t size) {
 
 bool file_signature_check(const std::string& path, const signature_public_key& key,
                           const file_signature& signature) {
-  if (sodium_init() < 0) return false;
+  // No sodium_init: checking runs only SHA-512 and the Ed25519 group
+  // arithmetic, each of which has one implementation that needs nothing set
+  // up, while sodium_init would link every implementation it chooses among
+  // and the random source, some 100 KB, into the update client.
   crypto_sign_state state;
   crypto_sign_init(&state);
-  if (!hash_file(path, state)) return false;
+  if (!file_signature_hash(path, state)) return false;
   return crypto_sign_final_verify(&state, signature.data(), key.data()) == 0;
-}
-
-bool file_signature_make(const std::string& path, const signature_secret_key& key,
-                         file_signature& signature) {
-  if (sodium_init() < 0) return false;
-  crypto_sign_state state;
-  crypto_sign_init(&state);
-  if (!hash_file(path, state)) return false;
-  return crypto_sign_final_create(&state, signature.data(), nullptr, key.data()) == 0;
-}
-
-bool signature_secret_key_consistent(const signature_secret_key& secret) {
-  if (sodium_init() < 0) return false;
-  signature_public_key derived;
-  signature_secret_key again;
-  const bool made = crypto_sign_seed_keypair(derived.data(), again.data(), secret.data()) == 0;
-  sodium_memzero(again.data(), again.size());
-  return made && sodium_memcmp(derived.data(), secret.data() + 32, derived.size()) == 0;
 }

@@ -21,7 +21,6 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "download.h"
@@ -78,7 +77,6 @@ struct wininet_api {
 
 // Loaded by download_backend_start, before any connection.
 winsock_api ws;
-std::once_flag winsock_once;
 
 const wininet_api& wininet() {
   static const wininet_api loaded = [] {
@@ -302,13 +300,16 @@ class wininet_connection : public download_connection {
 }  // namespace
 
 void download_backend_start() {
-  std::call_once(winsock_once, [] {
+  // Once per process; a second caller waits for the first to finish.
+  static const bool started = [] {
     winsock_api& api = ws;
     HMODULE module = load_system_library("ws2_32.dll");
-    if (!(module WINSOCK_FUNCTIONS(BIND_FUNCTION))) return;
+    if (!(module WINSOCK_FUNCTIONS(BIND_FUNCTION))) return false;
     WSADATA data;
     api.ready = api.WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  });
+    return api.ready;
+  }();
+  static_cast<void>(started);
 }
 
 std::unique_ptr<download_connection> download_connect(const http_address& address,

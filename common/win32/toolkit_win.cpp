@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "system_library_win.h"
+#include "thread_sync.h"
 #include "toolkit.h"
 #include "toolkit_core.h"
 #include "win32/win_handles.h"
@@ -100,8 +101,8 @@ struct pending_event {
 // Tables and the state shared with worker threads, under tables_mutex.
 // Recursive, because destroying a record destroys its window, and the
 // messages that sends come back into the window procedure on this thread.
-std::recursive_mutex tables_mutex;
-using lock = std::lock_guard<std::recursive_mutex>;
+sync_recursive_mutex tables_mutex;
+using lock = std::lock_guard<sync_recursive_mutex>;
 object_table<window_record> windows;
 object_table<control_record> controls;
 object_table<status_record> status_bars;

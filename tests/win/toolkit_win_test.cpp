@@ -28,17 +28,18 @@
 #include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "system.h"
+#include "thread_sync.h"
 #include "toolkit.h"
 
 namespace {
 
-std::mutex output_mutex;
+sync_mutex output_mutex;
 
 void say(const std::string& line) {
-  std::lock_guard<std::mutex> guard(output_mutex);
+  std::lock_guard<sync_mutex> guard(output_mutex);
   std::fputs((line + "\n").c_str(), stdout);
   std::fflush(stdout);
 }
@@ -248,10 +249,11 @@ int run_images(const std::string& folder) {
 // ---- window --------------------------------------------------------------------------
 
 constexpr UINT command_message = WM_APP + 1;
-std::mutex commands_mutex;
+sync_mutex commands_mutex;
 std::deque<std::string> commands;
 
-void reader(DWORD ui_thread) {
+int reader(int ui_thread_id) {
+  const DWORD ui_thread = static_cast<DWORD>(ui_thread_id);
   char line[4096];
   while (std::fgets(line, sizeof line, stdin)) {
     std::string command = line;
@@ -285,15 +287,16 @@ void reader(DWORD ui_thread) {
       continue;
     } else {
       {
-        std::lock_guard<std::mutex> guard(commands_mutex);
+        std::lock_guard<sync_mutex> guard(commands_mutex);
         commands.push_back(command);
       }
       PostThreadMessageA(ui_thread, command_message, 0, 0);
-      if (verb == "quit") return;
+      if (verb == "quit") return 0;
       continue;
     }
     say("{\"done\": " + quoted(command) + "}");
   }
+  return 0;
 }
 
 // The window hook colours control 9 as the update client colours its
@@ -371,14 +374,13 @@ int run_window(const std::string& folder) {
       std::to_string(GetSystemMetrics(SM_CXSCREEN)) + ", " +
       std::to_string(GetSystemMetrics(SM_CYSCREEN)) + "]}");
 
-  std::thread input(reader, GetCurrentThreadId());
-  input.detach();
+  thread_start(reader, static_cast<int>(GetCurrentThreadId()));
   for (;;) {
     const int code = wait_window_event();
     if (code == static_cast<int>(command_message)) {
       std::string command;
       {
-        std::lock_guard<std::mutex> guard(commands_mutex);
+        std::lock_guard<sync_mutex> guard(commands_mutex);
         if (commands.empty()) continue;
         command = commands.front();
         commands.pop_front();

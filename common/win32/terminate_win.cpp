@@ -1,8 +1,8 @@
 // The terminate handler of the Windows programs. libstdc++'s own prints the
 // type of an uncaught exception through its demangler, some 45 KB of code
-// in a program of a few hundred; the update client has no console to print
-// to, so ending at once is all it could do anyway. The link pulls this
-// definition in ahead of the library's (see updater/CMakeLists.txt).
+// in a program of a few hundred; the programs have no console to print to,
+// so ending at once is all it could do anyway. The programs link it ahead of
+// the library's (windows_program in common/CMakeLists.txt).
 #include <cstdlib>
 
 namespace __gnu_cxx {
