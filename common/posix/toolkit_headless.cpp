@@ -1,14 +1,15 @@
 // The headless toolkit: every window, control, status bar, font and image is
-// an in-memory record; events come from a queue that the test injects into.
-// One mutex guards all of it, so the operations that worker threads may call
-// are safe from any thread. The window hook is never called with the mutex
-// held, because hooks call back into the toolkit.
+// an in-memory record, its native object; the platform's input is a queue of
+// messages that the test injects into. One mutex guards all of it (the
+// locking rule of toolkit_core.h), so the operations that worker threads may
+// call are safe from any thread; the window hook is never called with it held.
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "posix/headless.h"
 #include "toolkit.h"
@@ -82,7 +83,7 @@ struct toolkit_state {
   ui_handle next_handle = 0x1000;
   ui_handle control_parent = 0;
   window_hook hook = nullptr;
-  int last_code = 0, last_window = -1, last_control = -1;
+  event_queue<int> last;  // windows by number; no event waits in it here
   int screen_width = default_screen_width, screen_height = default_screen_height;
   int focus = -1;
   int active_window = -1;
@@ -126,43 +127,38 @@ struct toolkit_state {
   void remove_window(int number) {
     std::unique_ptr<headless::window_info> window = windows.take(number);
     if (!window) return;
-    std::vector<int> doomed;
-    controls.for_each([&](int n, const headless::control_info& c) {
-      if (c.window == number) doomed.push_back(n);
-    });
-    for (int n : doomed) remove_control(n);
-    doomed.clear();
-    status_bars.for_each([&](int n, const headless::status_bar_info& s) {
-      if (s.window == number) doomed.push_back(n);
-    });
-    for (int n : doomed) status_bars.take(n);
+    for (const auto& control :
+         controls.take_if([&](const headless::control_info& c) { return c.window == number; }))
+      forget_control(*control);
+    status_bars.take_if([&](const headless::status_bar_info& bar) { return bar.window == number; });
     if (control_parent == window->handle) control_parent = 0;
     if (active_window == number) active_window = -1;
   }
 
-  void remove_control(int number) {
-    std::unique_ptr<headless::control_info> control = controls.take(number);
-    if (!control) return;
-    for (const auto& item : control->items) list_icons.erase(item.icon);
-    if (focus == number) focus = -1;
+  // What the native objects leave behind when they go: a list's copies of
+  // its icons, the focus, the selection's font or image.
+  void forget_control(const headless::control_info& control) {
+    for (const auto& item : control.items) list_icons.erase(item.icon);
+    if (focus == control.number) focus = -1;
+  }
+  template <class T>
+  void forget(const std::unique_ptr<T>& old) {
+    if (!old) return;
+    if constexpr (std::is_same_v<T, headless::control_info>) forget_control(*old);
+    if constexpr (std::is_same_v<T, image_record>) selection.image_freed(old->handle);
+    if constexpr (std::is_same_v<T, font_record>) selection.font_freed(old->handle);
   }
 
-  void remove_image(int number) {
-    std::unique_ptr<image_record> image = images.take(number);
-    if (image) selection.image_freed(image->handle);
-  }
+  void remove_image(int number) { forget(images.take(number)); }
 
-  void remove_font(int number) {
-    std::unique_ptr<font_record> font = fonts.take(number);
-    if (font) selection.font_freed(font->handle);
-  }
-
-  // A valid number for a new object whose old object (if any) is gone.
-  template <class T, class Remove>
-  int prepare(object_table<T>& table, int number, Remove remove) {
-    if (!creatable_number(number)) return -1;
-    if (number != -1) remove(number);
-    return table.claim(number);
+  // The number a new object takes (the old object under it gone), -1 when
+  // refused.
+  template <class T>
+  int prepare(object_table<T>& table, int number) {
+    std::unique_ptr<T> old;
+    const int n = table.replace(number, old);
+    forget(old);
+    return n;
   }
 
   void clear() {
@@ -179,7 +175,7 @@ struct toolkit_state {
     control_parent = 0;
     selection = {};
     hook = nullptr;
-    last_code = 0, last_window = -1, last_control = -1;
+    last.clear();
     screen_width = default_screen_width, screen_height = default_screen_height;
     focus = active_window = -1;
     creations = 0;
@@ -211,7 +207,7 @@ ui_handle add_control(int number, headless::control_kind kind, int x, int y, int
   lock guard(s.mutex);
   const int window = s.window_number(s.control_parent);
   if (window < 0) return 0;
-  const int n = s.prepare(s.controls, number, [&](int old) { s.remove_control(old); });
+  const int n = s.prepare(s.controls, number);
   if (n < 0) return 0;
   auto control = std::make_unique<headless::control_info>();
   control->number = n;
@@ -233,10 +229,6 @@ bool raises_events(headless::control_kind kind) {
   using headless::control_kind;
   return kind == control_kind::image || kind == control_kind::image_button ||
          kind == control_kind::link || kind == control_kind::icon_list;
-}
-
-bool accepts_focus(headless::control_kind kind) {
-  return kind == headless::control_kind::image_button || kind == headless::control_kind::icon_list;
 }
 
 queued_event control_notification(toolkit_state& s, const headless::control_info& c,
@@ -275,7 +267,8 @@ ui_handle open_window(int number, int x, int y, int width, int height, unsigned 
                       const std::string& title) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  const int n = s.prepare(s.windows, number, [&](int old) { s.remove_window(old); });
+  if (number != -1) s.remove_window(number);
+  const int n = s.prepare(s.windows, number);
   if (n < 0) return 0;
   auto window = std::make_unique<headless::window_info>();
   window->number = n;
@@ -466,7 +459,11 @@ std::string get_control_text(int number) {
 void disable_control(int number, int state_value) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  if (headless::control_info* c = s.controls.find(number)) c->enabled = state_value == 0;
+  headless::control_info* c = s.controls.find(number);
+  if (!c) return;
+  c->enabled = state_value == 0;
+  // A disabled control loses the keyboard focus, as on the platform.
+  if (!c->enabled && s.focus == number) s.focus = -1;
 }
 
 void set_control_font(int number, ui_handle font) {
@@ -532,7 +529,7 @@ ui_handle create_status_bar(int number, ui_handle window) {
   lock guard(s.mutex);
   const int owner = s.window_number(window);
   if (owner < 0) return 0;
-  const int n = s.prepare(s.status_bars, number, [&](int old) { s.status_bars.take(old); });
+  const int n = s.prepare(s.status_bars, number);
   if (n < 0) return 0;
   auto bar = std::make_unique<headless::status_bar_info>();
   bar->number = n;
@@ -569,7 +566,7 @@ void set_status_bar_text(int number, int field, const std::string& text, int fla
 ui_handle load_font(int number, const std::string& face, int size, int flags) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  const int n = s.prepare(s.fonts, number, [&](int old) { s.remove_font(old); });
+  const int n = s.prepare(s.fonts, number);
   if (n < 0) return 0;
   auto font = std::make_unique<font_record>();
   font->handle = s.new_handle();
@@ -589,7 +586,7 @@ void free_all_fonts() {
   toolkit_state& s = state();
   lock guard(s.mutex);
   s.fonts.take_all();
-  s.selection.default_font = 0;
+  s.selection.all_fonts_freed();
 }
 
 // ---- Images -------------------------------------------------------------------
@@ -618,7 +615,7 @@ ui_handle catch_image(int number, const void* data, std::size_t size) {
   decoded_image decoded;
   const decode_result result = decode_image_data(data, size, decoded);
   lock guard(s.mutex);
-  const int n = s.prepare(s.images, number, [&](int old) { s.remove_image(old); });
+  const int n = s.prepare(s.images, number);
   if (n < 0) return 0;
   return store_image(number, result, decoded, n);
 }
@@ -633,7 +630,7 @@ ui_handle load_image(int number, const std::string& path) {
   std::vector<std::uint8_t> contents;
   const decode_result result = decode_image_file(path, decoded, contents);
   lock guard(s.mutex);
-  const int n = s.prepare(s.images, number, [&](int old) { s.remove_image(old); });
+  const int n = s.prepare(s.images, number);
   if (n < 0) return 0;
   return store_image(number, result, decoded, n);
 }
@@ -676,7 +673,7 @@ void free_all_images() {
   toolkit_state& s = state();
   lock guard(s.mutex);
   s.images.take_all();
-  s.selection.current_image = 0;
+  s.selection.all_images_freed();
 }
 
 // ---- Events -------------------------------------------------------------------
@@ -723,22 +720,19 @@ int wait_window_event() {
     }
   }
   lock guard(s.mutex);
-  s.last_code = code;
-  s.last_window = s.windows.find(event.window) ? event.window : -1;
-  if (code == event_control_used) s.last_control = event.control;
-  return s.last_code;
+  return s.last.returned(code, s.windows.find(event.window) ? event.window : -1, event.control);
 }
 
 int event_window() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.last_window;
+  return s.last.last_window();
 }
 
 int event_control() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.last_control;
+  return s.last.last_control();
 }
 
 // ---- Painting helpers -----------------------------------------------------------
@@ -914,29 +908,14 @@ void press_tab(bool backwards) {
   s.controls.for_each([&](int, const control_info& c) {
     if (c.window == window && c.enabled && c.visible && accepts_focus(c.kind)) order.push_back(&c);
   });
-  if (order.empty()) return;
   std::sort(order.begin(), order.end(), [](const control_info* a, const control_info* b) {
     return a->creation_index < b->creation_index;
   });
-  const control_info* next = nullptr;
-  if (!focused) {
-    next = backwards ? order.back() : order.front();
-  } else if (!backwards) {
-    for (const control_info* c : order)
-      if (c->creation_index > focused->creation_index) {
-        next = c;
-        break;
-      }
-    if (!next) next = order.front();
-  } else {
-    for (auto it = order.rbegin(); it != order.rend(); ++it)
-      if ((*it)->creation_index < focused->creation_index) {
-        next = *it;
-        break;
-      }
-    if (!next) next = order.back();
-  }
-  s.focus = next->number;
+  const auto current = std::find(order.begin(), order.end(), focused);
+  const int next = next_focus(
+      static_cast<int>(order.size()),
+      current == order.end() ? -1 : static_cast<int>(current - order.begin()), backwards);
+  if (next >= 0) s.focus = order[next]->number;
 }
 
 void set_double_click_time(std::chrono::milliseconds time) {

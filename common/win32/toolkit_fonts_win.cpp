@@ -48,5 +48,5 @@ void free_all_fonts() {
     lock guard(tables_mutex);
     all = fonts.take_all();
   }
-  selection.default_font = 0;
+  selection.all_fonts_freed();
 }

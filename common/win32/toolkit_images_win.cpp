@@ -156,5 +156,5 @@ void free_all_images() {
     lock guard(tables_mutex);
     all = images.take_all();
   }
-  selection.current_image = 0;
+  selection.all_images_freed();
 }

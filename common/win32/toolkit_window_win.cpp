@@ -69,33 +69,19 @@ using namespace toolkit_win;
 
 namespace {
 
-struct pending_event {
-  int code = 0;
-  HWND window = nullptr;  // top-level window
-  int control = -1;
-};
-
 // State of the event loop's thread only.
 window_hook hook = nullptr;
-std::deque<pending_event> pending;
-int last_code = 0, last_window = -1, last_control = -1;
+event_queue<HWND> events;  // windows: the top-level window of each event
 
 constexpr char window_class[] = "ToolkitWindow";
 constexpr WORD command_next_control = 0xFFF0;
 constexpr WORD command_previous_control = 0xFFF1;
-// Events noted while nothing reads them are kept up to this many.
-constexpr std::size_t max_pending_events = 1024;
 
 void note_event(int code, HWND window, int control = -1) {
-  if (pending.size() >= max_pending_events) pending.pop_front();
-  pending.push_back({code, GetAncestor(window, GA_ROOT), control});
+  events.note(code, GetAncestor(window, GA_ROOT), control);
 }
 
 // ---- Keyboard navigation ----------------------------------------------------------
-
-bool accepts_focus(control_kind kind) {
-  return kind == control_kind::image_button || kind == control_kind::icon_list;
-}
 
 // Moves the focus to the next (or previous) control of the window, in
 // creation order, that is enabled, visible and accepts the focus.
@@ -125,14 +111,7 @@ void move_focus(HWND window, bool backwards) {
   for (std::size_t i = 0; i < order.size(); ++i)
     if (focus && (order[i].hwnd == focus || IsChild(order[i].hwnd, focus)))
       current = static_cast<int>(i);
-  const int count = static_cast<int>(order.size());
-  int next;
-  if (current < 0) {
-    next = backwards ? count - 1 : 0;
-  } else {
-    next = (current + (backwards ? count - 1 : 1)) % count;
-  }
-  SetFocus(order[next].hwnd);
+  SetFocus(order[next_focus(static_cast<int>(order.size()), current, backwards)].hwnd);
 }
 
 // ---- Window procedure ---------------------------------------------------------------
@@ -314,16 +293,11 @@ void close_window(int number) {
     lock guard(tables_mutex);
     window = windows.take(number);
     if (!window) return;
-    std::vector<int> doomed;
-    controls.for_each([&](int n, const control_record& c) {
-      if (c.window == window->hwnd.get()) doomed.push_back(n);
-    });
-    for (int n : doomed) window_controls.push_back(controls.take(n));
-    doomed.clear();
-    status_bars.for_each([&](int n, const status_record& s) {
-      if (GetParent(s.hwnd.get()) == window->hwnd.get()) doomed.push_back(n);
-    });
-    for (int n : doomed) window_bars.push_back(status_bars.take(n));
+    const HWND closing = window->hwnd.get();
+    window_controls =
+        controls.take_if([&](const control_record& c) { return c.window == closing; });
+    window_bars = status_bars.take_if(
+        [&](const status_record& s) { return GetParent(s.hwnd.get()) == closing; });
   }
   if (control_parent == window->hwnd.get()) control_parent = nullptr;
   HWND owner = GetWindow(window->hwnd.get(), GW_OWNER);
@@ -390,17 +364,7 @@ void set_window_hook(window_hook procedure) {
 }
 
 int wait_window_event() {
-  auto deliver = [](const pending_event& event) {
-    last_code = event.code;
-    last_window = window_number_of(event.window);
-    if (event.code == event_control_used) last_control = event.control;
-    return event.code;
-  };
-  if (!pending.empty()) {
-    const pending_event event = pending.front();
-    pending.pop_front();
-    return deliver(event);
-  }
+  if (!events.empty()) return events.deliver(window_number_of);
   MSG message;
   const BOOL got = GetMessageA(&message, nullptr, 0, 0);
   if (got == -1) return 0;
@@ -420,22 +384,18 @@ int wait_window_event() {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  if (!pending.empty()) {
-    const pending_event event = pending.front();
-    pending.pop_front();
-    return deliver(event);
-  }
-  last_code = static_cast<int>(message.message);
-  last_window = window_number_of(message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr);
-  return last_code;
+  if (!events.empty()) return events.deliver(window_number_of);
+  return events.returned(
+      static_cast<int>(message.message),
+      window_number_of(message.hwnd ? GetAncestor(message.hwnd, GA_ROOT) : nullptr), -1);
 }
 
 int event_window() {
-  return last_window;
+  return events.last_window();
 }
 
 int event_control() {
-  return last_control;
+  return events.last_control();
 }
 
 void toolkit_start() {
