@@ -44,6 +44,14 @@ constexpr int notify_list_right_double_click = -6;  // NM_RDBLCLK
 constexpr int notify_list_item_changed = -101;      // LVN_ITEMCHANGED
 constexpr int notify_list_item_activated = -114;    // LVN_ITEMACTIVATE
 
+// The header WM_NOTIFY's second parameter points to, laid out as the
+// platform's NMHDR.
+struct notify_header {
+  ui_handle from = 0;     // the control's native handle
+  std::uintptr_t id = 0;  // its number
+  unsigned code = 0;      // the notification
+};
+
 // Whether a control's notification raises a control event (13100). The
 // platform reports the second of two clicks within the double-click time
 // as a double-click (an owner-drawn button as BN_DOUBLECLICKED, an image as
@@ -56,6 +64,9 @@ constexpr unsigned message_left_button_up = 514;      // WM_LBUTTONUP
 constexpr unsigned message_left_double_click = 515;   // WM_LBUTTONDBLCLK
 constexpr unsigned message_right_button_up = 517;     // WM_RBUTTONUP
 constexpr unsigned message_right_double_click = 518;  // WM_RBUTTONDBLCLK
+// The platform tracks a click on the close box while the button is down on
+// the window's frame, and asks the window to close from there.
+constexpr unsigned message_close_box_down = 161;  // WM_NCLBUTTONDOWN
 
 // The queued input message during whose handling a control sends a
 // notification. Controls send their notifications to the window directly,

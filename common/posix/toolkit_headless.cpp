@@ -50,17 +50,24 @@ struct device_context {
   int background_colour = colour_white;
 };
 
-// A platform message on its way to the event loop: a close request, or a
-// control's notification, which becomes an event only by the toolkit's rule.
-struct queued_event {
-  int window = -1;
+// What the toolkit's window is sent while the platform handles an input
+// message: a close request, or a control's notification, which becomes an
+// event only by the toolkit's rule.
+struct sent_message {
+  unsigned message = 0;
   int control = -1;  // -1: a close request
   headless::control_kind kind = headless::control_kind::text;
-  unsigned message = 0;
   int notification = 0;
-  unsigned input = 0;  // the input message that made the control send it
-  ui_handle window_handle = 0;
   ui_handle control_handle = 0;
+};
+
+// A message of the platform's input queue on its way to the event loop, with
+// what handling it sends the window.
+struct queued_message {
+  unsigned input = 0;
+  int window = -1;
+  ui_handle window_handle = 0;
+  std::vector<sent_message> sent;
 };
 
 struct toolkit_state {
@@ -77,13 +84,13 @@ struct toolkit_state {
   std::map<ui_handle, headless::image_info> list_icons;
   std::map<ui_handle, int> brushes;
   std::map<ui_handle, device_context> device_contexts;
-  std::deque<queued_event> events;
+  std::deque<queued_message> input;
   std::vector<headless::message_record> boxes;
 
   ui_handle next_handle = 0x1000;
   ui_handle control_parent = 0;
   window_hook hook = nullptr;
-  event_queue<int> last;  // windows by number; no event waits in it here
+  event_queue<int> events;  // windows by number
   int screen_width = default_screen_width, screen_height = default_screen_height;
   int focus = -1;
   int active_window = -1;
@@ -107,8 +114,8 @@ struct toolkit_state {
     return windows.find_number([&](const headless::window_info& w) { return w.handle == handle; });
   }
 
-  void push(const queued_event& event) {
-    events.push_back(event);
+  void push(queued_message message) {
+    input.push_back(std::move(message));
     queued.notify_all();
   }
 
@@ -170,12 +177,12 @@ struct toolkit_state {
     list_icons.clear();
     brushes.clear();
     device_contexts.clear();
-    events.clear();
+    input.clear();
     boxes.clear();
     control_parent = 0;
     selection = {};
     hook = nullptr;
-    last.clear();
+    events.clear();
     screen_width = default_screen_width, screen_height = default_screen_height;
     focus = active_window = -1;
     creations = 0;
@@ -231,18 +238,24 @@ bool raises_events(headless::control_kind kind) {
          kind == control_kind::link || kind == control_kind::icon_list;
 }
 
-queued_event control_notification(toolkit_state& s, const headless::control_info& c,
-                                  int notification) {
-  queued_event e;
-  e.window = c.window;
-  e.control = c.number;
-  e.kind = c.kind;
-  e.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
-  e.notification = notification;
-  e.input = notification_input(c.kind, notification);
-  if (const headless::window_info* w = s.windows.find(c.window)) e.window_handle = w->handle;
-  e.control_handle = c.handle;
-  return e;
+// The input message during whose handling the control sends these
+// notifications (the first one decides which input that is).
+queued_message control_input(toolkit_state& s, const headless::control_info& c,
+                             std::initializer_list<int> notifications) {
+  queued_message m;
+  m.input = notification_input(c.kind, *notifications.begin());
+  m.window = c.window;
+  if (const headless::window_info* w = s.windows.find(c.window)) m.window_handle = w->handle;
+  for (int notification : notifications) {
+    sent_message sent;
+    sent.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
+    sent.control = c.number;
+    sent.kind = c.kind;
+    sent.notification = notification;
+    sent.control_handle = c.handle;
+    m.sent.push_back(sent);
+  }
+  return m;
 }
 
 // What a click on the control notifies, as the platform's controls do.
@@ -686,53 +699,60 @@ void set_window_hook(window_hook hook) {
 
 int wait_window_event() {
   toolkit_state& s = state();
-  queued_event event;
+  queued_message message;
   window_hook hook;
   {
     std::unique_lock<std::mutex> guard(s.mutex);
-    s.queued.wait(guard, [&] { return !s.events.empty(); });
-    event = s.events.front();
-    s.events.pop_front();
+    const auto window_number = [&](int n) { return s.windows.find(n) ? n : -1; };
+    if (!s.events.empty()) return s.events.deliver(window_number);
+    s.queued.wait(guard, [&] { return !s.input.empty(); });
+    message = std::move(s.input.front());
+    s.input.pop_front();
     hook = s.hook;
   }
-  // The hook sees the message first; any answer but the marker means it
-  // handled the message, which then produces no event.
-  bool translated = true;
-  if (hook) {
-    std::uintptr_t first = 0;
-    if (event.message == message_command) {
-      first = (static_cast<std::uintptr_t>(event.notification & 0xFFFF) << 16) |
-              (static_cast<unsigned>(event.control) & 0xFFFF);
-    } else if (event.message == message_notify) {
-      first = static_cast<unsigned>(event.control);
+  // Handling the input sends the window its messages: the hook sees each
+  // first, and any answer but the marker means it handled it, which then
+  // makes no event.
+  for (const sent_message& sent : message.sent) {
+    if (hook) {
+      std::uintptr_t first = 0;
+      if (sent.message == message_command) {
+        first = (static_cast<std::uintptr_t>(sent.notification & 0xFFFF) << 16) |
+                (static_cast<unsigned>(sent.control) & 0xFFFF);
+      } else if (sent.message == message_notify) {
+        first = static_cast<unsigned>(sent.control);
+      }
+      // WM_NOTIFY points to its header, WM_COMMAND names the control.
+      notify_header header{sent.control_handle, static_cast<std::uintptr_t>(sent.control),
+                           static_cast<unsigned>(sent.notification)};
+      const std::intptr_t second = sent.message == message_notify
+                                       ? reinterpret_cast<std::intptr_t>(&header)
+                                       : static_cast<std::intptr_t>(sent.control_handle);
+      if (hook(message.window_handle, sent.message, first, second) != hook_marker) continue;
     }
-    std::intptr_t second = static_cast<std::intptr_t>(event.control_handle);
-    translated = hook(event.window_handle, event.message, first, second) == hook_marker;
-  }
-  // What the platform's loop returns when no event comes of it: the queued
-  // message, never the notification sent while it was handled.
-  int code = static_cast<int>(event.control < 0 ? event.message : event.input);
-  if (translated) {
-    if (event.control < 0) {
-      code = event_close_request;
-    } else if (raises_control_event(event.kind, event.message, event.notification)) {
-      code = event_control_used;
+    lock guard(s.mutex);
+    if (sent.control < 0) {
+      s.events.note(event_close_request, message.window);
+    } else if (raises_control_event(sent.kind, sent.message, sent.notification)) {
+      s.events.note(event_control_used, message.window, sent.control);
     }
   }
   lock guard(s.mutex);
-  return s.last.returned(code, s.windows.find(event.window) ? event.window : -1, event.control);
+  const auto window_number = [&](int n) { return s.windows.find(n) ? n : -1; };
+  if (!s.events.empty()) return s.events.deliver(window_number);
+  return s.events.returned(static_cast<int>(message.input), window_number(message.window), -1);
 }
 
 int event_window() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.last.last_window();
+  return s.events.last_window();
 }
 
 int event_control() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.last.last_control();
+  return s.events.last_control();
 }
 
 // ---- Painting helpers -----------------------------------------------------------
@@ -858,11 +878,12 @@ void request_close(int number) {
   lock guard(s.mutex);
   const window_info* w = s.windows.find(number);
   if (!w) return;
-  queued_event e;
-  e.window = number;
-  e.message = message_close;
-  e.window_handle = w->handle;
-  s.push(e);
+  queued_message m;
+  m.input = message_close_box_down;
+  m.window = number;
+  m.window_handle = w->handle;
+  m.sent.push_back({message_close, -1, control_kind::text, 0, 0});
+  s.push(std::move(m));
 }
 
 bool click(int number) {
@@ -873,7 +894,7 @@ bool click(int number) {
     s.last_click_control = -1;
     return false;
   }
-  s.push(control_notification(s, *c, click_notification(c->kind, s.double_click(number, -1))));
+  s.push(control_input(s, *c, {click_notification(c->kind, s.double_click(number, -1))}));
   return true;
 }
 
@@ -886,16 +907,43 @@ bool select_item(int number, int index) {
     return false;
   }
   if (index < -1 || index >= static_cast<int>(c->items.size())) return false;
-  // One item change per item whose state changes, then the click.
-  const queued_event change = control_notification(s, *c, notify_list_item_changed);
+  // The second click on the same spot is a double-click: the list reports
+  // it and activates the item under it; nothing changes.
+  if (s.double_click(number, index)) {
+    s.push(index >= 0 ? control_input(s, *c, {notify_list_double_click, notify_list_item_activated})
+                      : control_input(s, *c, {notify_list_double_click}));
+    return true;
+  }
+  // As the button goes down, one item change per change of an item's
+  // state: the selection leaves the other items, the focus leaves the item
+  // that had it, and the clicked item takes both at once. The click follows
+  // as the button comes up.
+  queued_message down = control_input(s, *c, {notify_list_item_changed});
+  const sent_message change = down.sent.front();
+  down.sent.clear();
   for (int i = 0; i < static_cast<int>(c->items.size()); ++i) {
-    const bool selected = i == index;
-    if (c->items[i].selected != selected) {
-      c->items[i].selected = selected;
-      s.push(change);
+    list_item& item = c->items[i];
+    if (i != index && item.selected) {
+      item.selected = false;
+      down.sent.push_back(change);
     }
   }
-  s.push(control_notification(s, *c, click_notification(c->kind, s.double_click(number, index))));
+  if (index >= 0) {
+    for (int i = 0; i < static_cast<int>(c->items.size()); ++i) {
+      list_item& item = c->items[i];
+      if (i != index && item.focused) {
+        item.focused = false;
+        down.sent.push_back(change);
+      }
+    }
+    list_item& clicked = c->items[index];
+    if (!clicked.selected || !clicked.focused) {
+      clicked.selected = clicked.focused = true;
+      down.sent.push_back(change);
+    }
+  }
+  if (!down.sent.empty()) s.push(std::move(down));
+  s.push(control_input(s, *c, {notify_list_click}));
   return true;
 }
 

@@ -4,6 +4,7 @@
 #include "win32/toolkit_win_internal.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <vector>
@@ -12,6 +13,11 @@
 
 // The shared rule of control events speaks in the platform's numbers.
 static_assert(message_command == WM_COMMAND && message_notify == WM_NOTIFY);
+static_assert(message_close_box_down == WM_NCLBUTTONDOWN);
+static_assert(sizeof(notify_header) == sizeof(NMHDR) &&
+              offsetof(notify_header, from) == offsetof(NMHDR, hwndFrom) &&
+              offsetof(notify_header, id) == offsetof(NMHDR, idFrom) &&
+              offsetof(notify_header, code) == offsetof(NMHDR, code));
 static_assert(notify_clicked == BN_CLICKED && notify_clicked == STN_CLICKED);
 static_assert(notify_button_double_clicked == BN_DOUBLECLICKED);
 static_assert(notify_static_double_clicked == STN_DBLCLK);
