@@ -14,13 +14,7 @@ ui_handle toolkit_win::add_control(int requested, int x, int y, int width, int h
   HWND parent = control_parent;
   if (!parent || !IsWindow(parent)) return 0;
   // The old control under the number goes first.
-  std::unique_ptr<control_record> old;
-  int number;
-  {
-    lock guard(tables_mutex);
-    number = controls.replace(requested, old);
-  }
-  old.reset();
+  const int number = replace_in_table(controls, requested);
   if (number < 0) return 0;
   // The control's number is its identifier, so WM_COMMAND and other
   // processes (the UI probe) see it; identifiers above 16 bits only matter

@@ -23,13 +23,7 @@ void toolkit_win::resize_status_bars(HWND window) {
 ui_handle create_status_bar(int number, ui_handle window) {
   HWND parent = reinterpret_cast<HWND>(window);
   if (window_number_of(parent) < 0) return 0;
-  std::unique_ptr<status_record> old;
-  int claimed;
-  {
-    lock guard(tables_mutex);
-    claimed = status_bars.replace(number, old);
-  }
-  old.reset();
+  const int claimed = replace_in_table(status_bars, number);
   if (claimed < 0) return 0;
   // Identifier 0: status bars have their own numbers, which must not look
   // like a control's.

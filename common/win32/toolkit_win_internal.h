@@ -91,6 +91,21 @@ extern int creations;
 // Its last status bar is under tables_mutex, the rest is the event loop's.
 extern toolkit_selection selection;
 
+// The number a new object takes in a table (-1 when refused), the old object
+// under it destroyed first, outside the lock: destroying a window sends
+// messages that come back into the toolkit.
+template <class T>
+int replace_in_table(object_table<T>& table, int number) {
+  std::unique_ptr<T> old;
+  int claimed;
+  {
+    lock guard(tables_mutex);
+    claimed = table.replace(number, old);
+  }
+  old.reset();
+  return claimed;
+}
+
 // State of the event loop's thread only.
 extern HWND control_parent;
 
