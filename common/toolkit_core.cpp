@@ -62,6 +62,12 @@ unsigned notification_input(control_kind kind, int code) {
   }
 }
 
+int next_focus(int count, int current, bool backwards) {
+  if (count <= 0) return -1;
+  if (current < 0 || current >= count) return backwards ? count - 1 : 0;
+  return (current + (backwards ? count - 1 : 1)) % count;
+}
+
 std::vector<std::string> item_columns(const std::string& text) {
   std::vector<std::string> columns;
   std::size_t start = 0;

@@ -1,10 +1,21 @@
 // Pieces of the toolkit that both backends share: the bounded tables of
-// numbered objects, window placement and font arithmetic, and the choice of
-// image decoder.
+// numbered objects, the bookkeeping around them (what closing a window
+// takes with it, the default font, current image and last status bar, focus
+// order, the event queue), window placement and font arithmetic, and the
+// choice of image decoder.
+//
+// The locking rule of both backends: one mutex guards the tables and the
+// selection. An operation looks its number up under the lock, copies what
+// it needs (a native handle, a kind, a range) and releases the lock before
+// it calls the platform, because the platform may call back into the
+// toolkit (a window message, a window hook) on this thread or wait for the
+// event loop's thread. Records taken out of a table are destroyed outside
+// the lock for the same reason.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -33,6 +44,14 @@ constexpr int notify_list_right_double_click = -6;  // NM_RDBLCLK
 constexpr int notify_list_item_changed = -101;      // LVN_ITEMCHANGED
 constexpr int notify_list_item_activated = -114;    // LVN_ITEMACTIVATE
 
+// The header WM_NOTIFY's second parameter points to, laid out as the
+// platform's NMHDR.
+struct notify_header {
+  ui_handle from = 0;     // the control's native handle
+  std::uintptr_t id = 0;  // its number
+  unsigned code = 0;      // the notification
+};
+
 // Whether a control's notification raises a control event (13100). The
 // platform reports the second of two clicks within the double-click time
 // as a double-click (an owner-drawn button as BN_DOUBLECLICKED, an image as
@@ -45,6 +64,9 @@ constexpr unsigned message_left_button_up = 514;      // WM_LBUTTONUP
 constexpr unsigned message_left_double_click = 515;   // WM_LBUTTONDBLCLK
 constexpr unsigned message_right_button_up = 517;     // WM_RBUTTONUP
 constexpr unsigned message_right_double_click = 518;  // WM_RBUTTONDBLCLK
+// The platform tracks a click on the close box while the button is down on
+// the window's frame, and asks the window to close from there.
+constexpr unsigned message_close_box_down = 161;  // WM_NCLBUTTONDOWN
 
 // The queued input message during whose handling a control sends a
 // notification. Controls send their notifications to the window directly,
@@ -167,6 +189,19 @@ class object_table {
     return claim(number);
   }
 
+  // Removes every object for which f(object) holds, handing them back in
+  // number order (closing a window takes its controls this way).
+  template <class F>
+  std::vector<std::unique_ptr<T>> take_if(F&& f) {
+    std::vector<int> doomed;
+    for_each([&](int number, const T& object) {
+      if (f(object)) doomed.push_back(number);
+    });
+    std::vector<std::unique_ptr<T>> taken;
+    for (int number : doomed) taken.push_back(take(number));
+    return taken;
+  }
+
   std::size_t slots() const { return fixed_.size(); }
 
  private:
@@ -190,6 +225,67 @@ struct toolkit_selection {
   void image_freed(ui_handle image) {
     if (image && current_image == image) current_image = 0;
   }
+  void all_fonts_freed() { default_font = 0; }
+  void all_images_freed() { current_image = 0; }
+};
+
+// Focus navigation (Tab, Shift+Tab): image buttons and lists take the focus,
+// the other controls do not.
+constexpr bool accepts_focus(control_kind kind) {
+  return kind == control_kind::image_button || kind == control_kind::icon_list;
+}
+// Of count candidates in creation order (those enabled and visible), the
+// index the focus moves to from the one at current (-1: the focus is on
+// none of them): the next one, wrapping around, or the previous one going
+// backwards; from none, the first or the last. -1 when there is none.
+int next_focus(int count, int current, bool backwards);
+
+// What the event loop hands out: events noted while the platform handled a
+// message, kept in order up to max_pending_events (the oldest go first), and
+// the last event returned, which event_window and event_control describe.
+// Used on the event loop's thread only.
+template <class Window>
+class event_queue {
+ public:
+  static constexpr std::size_t max_pending_events = 1024;
+
+  void note(int code, Window window, int control = -1) {
+    if (pending_.size() >= max_pending_events) pending_.pop_front();
+    pending_.push_back({code, window, control});
+  }
+  bool empty() const { return pending_.empty(); }
+
+  // Returns the oldest noted event as the last one; window_number maps its
+  // window to the window's number then (-1 once it has closed).
+  template <class Number>
+  int deliver(Number&& window_number) {
+    const pending_event event = pending_.front();
+    pending_.pop_front();
+    return returned(event.code, window_number(event.window),
+                    event.code == event_control_used ? event.control : last_control_);
+  }
+
+  // Records a code the loop returns: a message that made no event keeps the
+  // control of the last control event.
+  int returned(int code, int window, int control) {
+    last_window_ = window;
+    if (code == event_control_used) last_control_ = control;
+    return code;
+  }
+
+  int last_window() const { return last_window_; }
+  int last_control() const { return last_control_; }
+
+  void clear() { *this = event_queue(); }
+
+ private:
+  struct pending_event {
+    int code;
+    Window window;
+    int control;
+  };
+  std::deque<pending_event> pending_;
+  int last_window_ = -1, last_control_ = -1;
 };
 
 // Outer position of a centred window along one axis: half the screen minus

@@ -24,6 +24,7 @@ struct list_item {
   std::string text;  // whole item text (columns separated by line feeds)
   ui_handle icon = 0;
   bool selected = false;
+  bool focused = false;  // the list's focus item (the one a click went to last)
 };
 
 struct window_info {
@@ -109,20 +110,28 @@ std::optional<status_bar_info> status_bar(int number);
 std::optional<font_info> font(ui_handle handle);
 std::optional<image_info> image(ui_handle handle);
 
-// User actions. Each posts what the platform would: a close request (16), or
-// the notification of a control that raises control events and is enabled
-// and visible (false otherwise). select_item selects one item (-1: none) and
-// posts what a mouse selection raises: one item change per item whose state
-// changed, then the click.
+// User actions. Each posts what the platform would: the input message and
+// what handling it sends the window. A close request is a click on the close
+// box (the button going down on it, WM_NCLBUTTONDOWN, during which the
+// window is asked to close); a click on a control that raises control events
+// and is enabled and visible is the button going down or up on it, during
+// which the control notifies (false, and nothing posted, otherwise).
+// select_item clicks an item (-1: none): as the button goes down, one item
+// change per change of an item's state (the selection leaving the other
+// items, the focus leaving the item that had it, the clicked item taking
+// both), then, as it comes up, the click.
 //
-// As on the platform, a click on the same control as the click before,
-// within the double-click time of it, is a double-click: an image button
-// notifies BN_DOUBLECLICKED, an image STN_DBLCLK, a list NM_DBLCLK (a link
-// reports the release of the button, the same for both). The click after a
-// double-click starts afresh. wait_window_event turns each notification into
-// an event by the toolkit's rule (raises_control_event); a window hook sees
-// WM_COMMAND with the control's number in the low and the notification in
-// the high word of its first parameter.
+// As on the platform, a click on the same control (a list: the same item) as
+// the click before, within the double-click time of it, is a double-click:
+// the button going down again is WM_LBUTTONDBLCLK; an image button notifies
+// BN_DOUBLECLICKED, an image STN_DBLCLK, a list NM_DBLCLK and then activates
+// the item, with no click after (a link reports the release of the button,
+// the same for both). The click after a double-click starts afresh.
+// wait_window_event turns each notification into an event by the toolkit's
+// rule (raises_control_event); a window hook sees WM_COMMAND with the
+// control's number in the low and the notification in the high word of its
+// first parameter. When the hook handles everything an input message sent,
+// wait_window_event returns that input message's number.
 void request_close(int window);
 bool click(int control);
 bool select_item(int control, int index);

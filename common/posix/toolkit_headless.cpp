@@ -1,14 +1,15 @@
 // The headless toolkit: every window, control, status bar, font and image is
-// an in-memory record; events come from a queue that the test injects into.
-// One mutex guards all of it, so the operations that worker threads may call
-// are safe from any thread. The window hook is never called with the mutex
-// held, because hooks call back into the toolkit.
+// an in-memory record, its native object; the platform's input is a queue of
+// messages that the test injects into. One mutex guards all of it (the
+// locking rule of toolkit_core.h), so the operations that worker threads may
+// call are safe from any thread; the window hook is never called with it held.
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
 #include <thread>
+#include <type_traits>
 
 #include "posix/headless.h"
 #include "toolkit.h"
@@ -49,17 +50,24 @@ struct device_context {
   int background_colour = colour_white;
 };
 
-// A platform message on its way to the event loop: a close request, or a
-// control's notification, which becomes an event only by the toolkit's rule.
-struct queued_event {
-  int window = -1;
+// What the toolkit's window is sent while the platform handles an input
+// message: a close request, or a control's notification, which becomes an
+// event only by the toolkit's rule.
+struct sent_message {
+  unsigned message = 0;
   int control = -1;  // -1: a close request
   headless::control_kind kind = headless::control_kind::text;
-  unsigned message = 0;
   int notification = 0;
-  unsigned input = 0;  // the input message that made the control send it
-  ui_handle window_handle = 0;
   ui_handle control_handle = 0;
+};
+
+// A message of the platform's input queue on its way to the event loop, with
+// what handling it sends the window.
+struct queued_message {
+  unsigned input = 0;
+  int window = -1;
+  ui_handle window_handle = 0;
+  std::vector<sent_message> sent;
 };
 
 struct toolkit_state {
@@ -76,13 +84,13 @@ struct toolkit_state {
   std::map<ui_handle, headless::image_info> list_icons;
   std::map<ui_handle, int> brushes;
   std::map<ui_handle, device_context> device_contexts;
-  std::deque<queued_event> events;
+  std::deque<queued_message> input;
   std::vector<headless::message_record> boxes;
 
   ui_handle next_handle = 0x1000;
   ui_handle control_parent = 0;
   window_hook hook = nullptr;
-  int last_code = 0, last_window = -1, last_control = -1;
+  event_queue<int> events;  // windows by number
   int screen_width = default_screen_width, screen_height = default_screen_height;
   int focus = -1;
   int active_window = -1;
@@ -106,8 +114,8 @@ struct toolkit_state {
     return windows.find_number([&](const headless::window_info& w) { return w.handle == handle; });
   }
 
-  void push(const queued_event& event) {
-    events.push_back(event);
+  void push(queued_message message) {
+    input.push_back(std::move(message));
     queued.notify_all();
   }
 
@@ -126,43 +134,38 @@ struct toolkit_state {
   void remove_window(int number) {
     std::unique_ptr<headless::window_info> window = windows.take(number);
     if (!window) return;
-    std::vector<int> doomed;
-    controls.for_each([&](int n, const headless::control_info& c) {
-      if (c.window == number) doomed.push_back(n);
-    });
-    for (int n : doomed) remove_control(n);
-    doomed.clear();
-    status_bars.for_each([&](int n, const headless::status_bar_info& s) {
-      if (s.window == number) doomed.push_back(n);
-    });
-    for (int n : doomed) status_bars.take(n);
+    for (const auto& control :
+         controls.take_if([&](const headless::control_info& c) { return c.window == number; }))
+      forget_control(*control);
+    status_bars.take_if([&](const headless::status_bar_info& bar) { return bar.window == number; });
     if (control_parent == window->handle) control_parent = 0;
     if (active_window == number) active_window = -1;
   }
 
-  void remove_control(int number) {
-    std::unique_ptr<headless::control_info> control = controls.take(number);
-    if (!control) return;
-    for (const auto& item : control->items) list_icons.erase(item.icon);
-    if (focus == number) focus = -1;
+  // What the native objects leave behind when they go: a list's copies of
+  // its icons, the focus, the selection's font or image.
+  void forget_control(const headless::control_info& control) {
+    for (const auto& item : control.items) list_icons.erase(item.icon);
+    if (focus == control.number) focus = -1;
+  }
+  template <class T>
+  void forget(const std::unique_ptr<T>& old) {
+    if (!old) return;
+    if constexpr (std::is_same_v<T, headless::control_info>) forget_control(*old);
+    if constexpr (std::is_same_v<T, image_record>) selection.image_freed(old->handle);
+    if constexpr (std::is_same_v<T, font_record>) selection.font_freed(old->handle);
   }
 
-  void remove_image(int number) {
-    std::unique_ptr<image_record> image = images.take(number);
-    if (image) selection.image_freed(image->handle);
-  }
+  void remove_image(int number) { forget(images.take(number)); }
 
-  void remove_font(int number) {
-    std::unique_ptr<font_record> font = fonts.take(number);
-    if (font) selection.font_freed(font->handle);
-  }
-
-  // A valid number for a new object whose old object (if any) is gone.
-  template <class T, class Remove>
-  int prepare(object_table<T>& table, int number, Remove remove) {
-    if (!creatable_number(number)) return -1;
-    if (number != -1) remove(number);
-    return table.claim(number);
+  // The number a new object takes (the old object under it gone), -1 when
+  // refused.
+  template <class T>
+  int prepare(object_table<T>& table, int number) {
+    std::unique_ptr<T> old;
+    const int n = table.replace(number, old);
+    forget(old);
+    return n;
   }
 
   void clear() {
@@ -174,12 +177,12 @@ struct toolkit_state {
     list_icons.clear();
     brushes.clear();
     device_contexts.clear();
-    events.clear();
+    input.clear();
     boxes.clear();
     control_parent = 0;
     selection = {};
     hook = nullptr;
-    last_code = 0, last_window = -1, last_control = -1;
+    events.clear();
     screen_width = default_screen_width, screen_height = default_screen_height;
     focus = active_window = -1;
     creations = 0;
@@ -211,7 +214,7 @@ ui_handle add_control(int number, headless::control_kind kind, int x, int y, int
   lock guard(s.mutex);
   const int window = s.window_number(s.control_parent);
   if (window < 0) return 0;
-  const int n = s.prepare(s.controls, number, [&](int old) { s.remove_control(old); });
+  const int n = s.prepare(s.controls, number);
   if (n < 0) return 0;
   auto control = std::make_unique<headless::control_info>();
   control->number = n;
@@ -235,22 +238,24 @@ bool raises_events(headless::control_kind kind) {
          kind == control_kind::link || kind == control_kind::icon_list;
 }
 
-bool accepts_focus(headless::control_kind kind) {
-  return kind == headless::control_kind::image_button || kind == headless::control_kind::icon_list;
-}
-
-queued_event control_notification(toolkit_state& s, const headless::control_info& c,
-                                  int notification) {
-  queued_event e;
-  e.window = c.window;
-  e.control = c.number;
-  e.kind = c.kind;
-  e.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
-  e.notification = notification;
-  e.input = notification_input(c.kind, notification);
-  if (const headless::window_info* w = s.windows.find(c.window)) e.window_handle = w->handle;
-  e.control_handle = c.handle;
-  return e;
+// The input message during whose handling the control sends these
+// notifications (the first one decides which input that is).
+queued_message control_input(toolkit_state& s, const headless::control_info& c,
+                             std::initializer_list<int> notifications) {
+  queued_message m;
+  m.input = notification_input(c.kind, *notifications.begin());
+  m.window = c.window;
+  if (const headless::window_info* w = s.windows.find(c.window)) m.window_handle = w->handle;
+  for (int notification : notifications) {
+    sent_message sent;
+    sent.message = c.kind == headless::control_kind::icon_list ? message_notify : message_command;
+    sent.control = c.number;
+    sent.kind = c.kind;
+    sent.notification = notification;
+    sent.control_handle = c.handle;
+    m.sent.push_back(sent);
+  }
+  return m;
 }
 
 // What a click on the control notifies, as the platform's controls do.
@@ -275,7 +280,8 @@ ui_handle open_window(int number, int x, int y, int width, int height, unsigned 
                       const std::string& title) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  const int n = s.prepare(s.windows, number, [&](int old) { s.remove_window(old); });
+  if (number != -1) s.remove_window(number);
+  const int n = s.prepare(s.windows, number);
   if (n < 0) return 0;
   auto window = std::make_unique<headless::window_info>();
   window->number = n;
@@ -466,7 +472,11 @@ std::string get_control_text(int number) {
 void disable_control(int number, int state_value) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  if (headless::control_info* c = s.controls.find(number)) c->enabled = state_value == 0;
+  headless::control_info* c = s.controls.find(number);
+  if (!c) return;
+  c->enabled = state_value == 0;
+  // A disabled control loses the keyboard focus, as on the platform.
+  if (!c->enabled && s.focus == number) s.focus = -1;
 }
 
 void set_control_font(int number, ui_handle font) {
@@ -532,7 +542,7 @@ ui_handle create_status_bar(int number, ui_handle window) {
   lock guard(s.mutex);
   const int owner = s.window_number(window);
   if (owner < 0) return 0;
-  const int n = s.prepare(s.status_bars, number, [&](int old) { s.status_bars.take(old); });
+  const int n = s.prepare(s.status_bars, number);
   if (n < 0) return 0;
   auto bar = std::make_unique<headless::status_bar_info>();
   bar->number = n;
@@ -569,7 +579,7 @@ void set_status_bar_text(int number, int field, const std::string& text, int fla
 ui_handle load_font(int number, const std::string& face, int size, int flags) {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  const int n = s.prepare(s.fonts, number, [&](int old) { s.remove_font(old); });
+  const int n = s.prepare(s.fonts, number);
   if (n < 0) return 0;
   auto font = std::make_unique<font_record>();
   font->handle = s.new_handle();
@@ -589,7 +599,7 @@ void free_all_fonts() {
   toolkit_state& s = state();
   lock guard(s.mutex);
   s.fonts.take_all();
-  s.selection.default_font = 0;
+  s.selection.all_fonts_freed();
 }
 
 // ---- Images -------------------------------------------------------------------
@@ -618,7 +628,7 @@ ui_handle catch_image(int number, const void* data, std::size_t size) {
   decoded_image decoded;
   const decode_result result = decode_image_data(data, size, decoded);
   lock guard(s.mutex);
-  const int n = s.prepare(s.images, number, [&](int old) { s.remove_image(old); });
+  const int n = s.prepare(s.images, number);
   if (n < 0) return 0;
   return store_image(number, result, decoded, n);
 }
@@ -633,7 +643,7 @@ ui_handle load_image(int number, const std::string& path) {
   std::vector<std::uint8_t> contents;
   const decode_result result = decode_image_file(path, decoded, contents);
   lock guard(s.mutex);
-  const int n = s.prepare(s.images, number, [&](int old) { s.remove_image(old); });
+  const int n = s.prepare(s.images, number);
   if (n < 0) return 0;
   return store_image(number, result, decoded, n);
 }
@@ -676,7 +686,7 @@ void free_all_images() {
   toolkit_state& s = state();
   lock guard(s.mutex);
   s.images.take_all();
-  s.selection.current_image = 0;
+  s.selection.all_images_freed();
 }
 
 // ---- Events -------------------------------------------------------------------
@@ -689,56 +699,60 @@ void set_window_hook(window_hook hook) {
 
 int wait_window_event() {
   toolkit_state& s = state();
-  queued_event event;
+  queued_message message;
   window_hook hook;
   {
     std::unique_lock<std::mutex> guard(s.mutex);
-    s.queued.wait(guard, [&] { return !s.events.empty(); });
-    event = s.events.front();
-    s.events.pop_front();
+    const auto window_number = [&](int n) { return s.windows.find(n) ? n : -1; };
+    if (!s.events.empty()) return s.events.deliver(window_number);
+    s.queued.wait(guard, [&] { return !s.input.empty(); });
+    message = std::move(s.input.front());
+    s.input.pop_front();
     hook = s.hook;
   }
-  // The hook sees the message first; any answer but the marker means it
-  // handled the message, which then produces no event.
-  bool translated = true;
-  if (hook) {
-    std::uintptr_t first = 0;
-    if (event.message == message_command) {
-      first = (static_cast<std::uintptr_t>(event.notification & 0xFFFF) << 16) |
-              (static_cast<unsigned>(event.control) & 0xFFFF);
-    } else if (event.message == message_notify) {
-      first = static_cast<unsigned>(event.control);
+  // Handling the input sends the window its messages: the hook sees each
+  // first, and any answer but the marker means it handled it, which then
+  // makes no event.
+  for (const sent_message& sent : message.sent) {
+    if (hook) {
+      std::uintptr_t first = 0;
+      if (sent.message == message_command) {
+        first = (static_cast<std::uintptr_t>(sent.notification & 0xFFFF) << 16) |
+                (static_cast<unsigned>(sent.control) & 0xFFFF);
+      } else if (sent.message == message_notify) {
+        first = static_cast<unsigned>(sent.control);
+      }
+      // WM_NOTIFY points to its header, WM_COMMAND names the control.
+      notify_header header{sent.control_handle, static_cast<std::uintptr_t>(sent.control),
+                           static_cast<unsigned>(sent.notification)};
+      const std::intptr_t second = sent.message == message_notify
+                                       ? reinterpret_cast<std::intptr_t>(&header)
+                                       : static_cast<std::intptr_t>(sent.control_handle);
+      if (hook(message.window_handle, sent.message, first, second) != hook_marker) continue;
     }
-    std::intptr_t second = static_cast<std::intptr_t>(event.control_handle);
-    translated = hook(event.window_handle, event.message, first, second) == hook_marker;
-  }
-  // What the platform's loop returns when no event comes of it: the queued
-  // message, never the notification sent while it was handled.
-  int code = static_cast<int>(event.control < 0 ? event.message : event.input);
-  if (translated) {
-    if (event.control < 0) {
-      code = event_close_request;
-    } else if (raises_control_event(event.kind, event.message, event.notification)) {
-      code = event_control_used;
+    lock guard(s.mutex);
+    if (sent.control < 0) {
+      s.events.note(event_close_request, message.window);
+    } else if (raises_control_event(sent.kind, sent.message, sent.notification)) {
+      s.events.note(event_control_used, message.window, sent.control);
     }
   }
   lock guard(s.mutex);
-  s.last_code = code;
-  s.last_window = s.windows.find(event.window) ? event.window : -1;
-  if (code == event_control_used) s.last_control = event.control;
-  return s.last_code;
+  const auto window_number = [&](int n) { return s.windows.find(n) ? n : -1; };
+  if (!s.events.empty()) return s.events.deliver(window_number);
+  return s.events.returned(static_cast<int>(message.input), window_number(message.window), -1);
 }
 
 int event_window() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.last_window;
+  return s.events.last_window();
 }
 
 int event_control() {
   toolkit_state& s = state();
   lock guard(s.mutex);
-  return s.last_control;
+  return s.events.last_control();
 }
 
 // ---- Painting helpers -----------------------------------------------------------
@@ -864,11 +878,12 @@ void request_close(int number) {
   lock guard(s.mutex);
   const window_info* w = s.windows.find(number);
   if (!w) return;
-  queued_event e;
-  e.window = number;
-  e.message = message_close;
-  e.window_handle = w->handle;
-  s.push(e);
+  queued_message m;
+  m.input = message_close_box_down;
+  m.window = number;
+  m.window_handle = w->handle;
+  m.sent.push_back({message_close, -1, control_kind::text, 0, 0});
+  s.push(std::move(m));
 }
 
 bool click(int number) {
@@ -879,7 +894,7 @@ bool click(int number) {
     s.last_click_control = -1;
     return false;
   }
-  s.push(control_notification(s, *c, click_notification(c->kind, s.double_click(number, -1))));
+  s.push(control_input(s, *c, {click_notification(c->kind, s.double_click(number, -1))}));
   return true;
 }
 
@@ -892,16 +907,43 @@ bool select_item(int number, int index) {
     return false;
   }
   if (index < -1 || index >= static_cast<int>(c->items.size())) return false;
-  // One item change per item whose state changes, then the click.
-  const queued_event change = control_notification(s, *c, notify_list_item_changed);
+  // The second click on the same spot is a double-click: the list reports
+  // it and activates the item under it; nothing changes.
+  if (s.double_click(number, index)) {
+    s.push(index >= 0 ? control_input(s, *c, {notify_list_double_click, notify_list_item_activated})
+                      : control_input(s, *c, {notify_list_double_click}));
+    return true;
+  }
+  // As the button goes down, one item change per change of an item's
+  // state: the selection leaves the other items, the focus leaves the item
+  // that had it, and the clicked item takes both at once. The click follows
+  // as the button comes up.
+  queued_message down = control_input(s, *c, {notify_list_item_changed});
+  const sent_message change = down.sent.front();
+  down.sent.clear();
   for (int i = 0; i < static_cast<int>(c->items.size()); ++i) {
-    const bool selected = i == index;
-    if (c->items[i].selected != selected) {
-      c->items[i].selected = selected;
-      s.push(change);
+    list_item& item = c->items[i];
+    if (i != index && item.selected) {
+      item.selected = false;
+      down.sent.push_back(change);
     }
   }
-  s.push(control_notification(s, *c, click_notification(c->kind, s.double_click(number, index))));
+  if (index >= 0) {
+    for (int i = 0; i < static_cast<int>(c->items.size()); ++i) {
+      list_item& item = c->items[i];
+      if (i != index && item.focused) {
+        item.focused = false;
+        down.sent.push_back(change);
+      }
+    }
+    list_item& clicked = c->items[index];
+    if (!clicked.selected || !clicked.focused) {
+      clicked.selected = clicked.focused = true;
+      down.sent.push_back(change);
+    }
+  }
+  if (!down.sent.empty()) s.push(std::move(down));
+  s.push(control_input(s, *c, {notify_list_click}));
   return true;
 }
 
@@ -914,29 +956,14 @@ void press_tab(bool backwards) {
   s.controls.for_each([&](int, const control_info& c) {
     if (c.window == window && c.enabled && c.visible && accepts_focus(c.kind)) order.push_back(&c);
   });
-  if (order.empty()) return;
   std::sort(order.begin(), order.end(), [](const control_info* a, const control_info* b) {
     return a->creation_index < b->creation_index;
   });
-  const control_info* next = nullptr;
-  if (!focused) {
-    next = backwards ? order.back() : order.front();
-  } else if (!backwards) {
-    for (const control_info* c : order)
-      if (c->creation_index > focused->creation_index) {
-        next = c;
-        break;
-      }
-    if (!next) next = order.front();
-  } else {
-    for (auto it = order.rbegin(); it != order.rend(); ++it)
-      if ((*it)->creation_index < focused->creation_index) {
-        next = *it;
-        break;
-      }
-    if (!next) next = order.back();
-  }
-  s.focus = next->number;
+  const auto current = std::find(order.begin(), order.end(), focused);
+  const int next = next_focus(
+      static_cast<int>(order.size()),
+      current == order.end() ? -1 : static_cast<int>(current - order.begin()), backwards);
+  if (next >= 0) s.focus = order[next]->number;
 }
 
 void set_double_click_time(std::chrono::milliseconds time) {

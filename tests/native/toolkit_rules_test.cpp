@@ -1,7 +1,8 @@
 // The toolkit's platform-independent rules, which both backends use: the
 // caps on status bar fields and read-back texts, the icon list flags a list
-// honours, replacing an object under a number in use, and which input message
-// a control's notification arrives with. The table runs natively and, as a
+// honours, replacing an object under a number in use, which input message a
+// control's notification arrives with, focus order, what closing a window
+// takes and the event queue. The table runs natively and, as a
 // Windows program, on the code Windows runs.
 #include <gtest/gtest.h>
 
@@ -156,3 +157,93 @@ TEST(ToolkitRules, NotificationsArriveWithTheInputMessageThatMadeThem) {
 }
 
 }  // namespace
+
+TEST(ToolkitRules, FocusMovesOnInCreationOrderAndWrapsAround) {
+  const struct {
+    int count, current;
+    bool backwards;
+    int next;
+  } cases[] = {
+      {0, -1, false, -1}, {0, -1, true, -1},  // nothing takes the focus
+      {3, -1, false, 0},  {3, -1, true, 2},   // from none: the first, the last
+      {3, 0, false, 1},   {3, 2, false, 0},   // on, wrapping to the first
+      {3, 0, true, 2},    {3, 1, true, 0},    // back, wrapping to the last
+      {1, 0, false, 0},   {1, 0, true, 0},    // alone: stays
+      {3, 3, false, 0},   {3, 7, true, 2},    // a stale position counts as none
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(next_focus(c.count, c.current, c.backwards), c.next)
+        << c.count << " candidates, from " << c.current << (c.backwards ? " back" : " on");
+  EXPECT_TRUE(accepts_focus(control_kind::image_button));
+  EXPECT_TRUE(accepts_focus(control_kind::icon_list));
+  for (control_kind kind : {control_kind::text, control_kind::frame, control_kind::progress_bar,
+                            control_kind::image, control_kind::link})
+    EXPECT_FALSE(accepts_focus(kind)) << static_cast<int>(kind);
+}
+
+TEST(ToolkitRules, ClosingAWindowTakesItsObjectsOnly) {
+  struct owned {
+    int window;
+  };
+  object_table<owned> table;
+  const int windows[] = {1, 2, 1, 3, 1};
+  for (int n = 0; n < 5; ++n) table.put(n * 2, std::make_unique<owned>(owned{windows[n]}));
+  const int automatic = table.claim(-1);
+  table.put(automatic, std::make_unique<owned>(owned{1}));
+
+  const auto taken = table.take_if([](const owned& o) { return o.window == 1; });
+  ASSERT_EQ(taken.size(), 4u);
+  for (const auto& o : taken) EXPECT_EQ(o->window, 1);
+  std::vector<int> left;
+  table.for_each([&](int n, const owned&) { left.push_back(n); });
+  EXPECT_EQ(left, (std::vector<int>{2, 6}));
+  EXPECT_TRUE(table.take_if([](const owned& o) { return o.window == 1; }).empty());
+}
+
+TEST(ToolkitRules, EventsComeOutInOrderAndTheOldestGoWhenTooMany) {
+  event_queue<int> events;
+  const auto same = [](int window) { return window; };
+  EXPECT_TRUE(events.empty());
+  EXPECT_EQ(events.last_window(), -1);
+  EXPECT_EQ(events.last_control(), -1);
+
+  events.note(event_control_used, 1, 7);
+  events.note(event_resized, 2);
+  events.note(event_close_request, 3);
+  const struct {
+    int code, window, control;
+  } expected[] = {
+      {event_control_used, 1, 7},
+      {event_resized, 2, 7},  // the control of the last control event stays
+      {event_close_request, 3, 7},
+  };
+  for (const auto& e : expected) {
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events.deliver(same), e.code);
+    EXPECT_EQ(events.last_window(), e.window) << e.code;
+    EXPECT_EQ(events.last_control(), e.control) << e.code;
+  }
+  EXPECT_TRUE(events.empty());
+
+  // A window that closed before its event came out is none of ours.
+  events.note(event_moved, 4);
+  EXPECT_EQ(events.deliver([](int) { return -1; }), event_moved);
+  EXPECT_EQ(events.last_window(), -1);
+
+  // A message that made no event is returned as it is.
+  EXPECT_EQ(events.returned(512, 5, -1), 512);
+  EXPECT_EQ(events.last_window(), 5);
+  EXPECT_EQ(events.last_control(), 7);
+
+  const int too_many = static_cast<int>(event_queue<int>::max_pending_events) + 10;
+  for (int i = 0; i < too_many; ++i) events.note(event_control_used, 1, i);
+  int first = -1, count = 0;
+  while (!events.empty()) {
+    events.deliver(same);
+    if (first < 0) first = events.last_control();
+    ++count;
+  }
+  EXPECT_EQ(count, static_cast<int>(event_queue<int>::max_pending_events));
+  EXPECT_EQ(first, 10) << "the oldest ten went";
+  EXPECT_EQ(events.last_control(), too_many - 1);
+}

@@ -661,3 +661,115 @@ TEST(ObjectTable, GrowsToTheHighestNumberUsedOnly) {
 }
 
 }  // namespace
+
+namespace handled_test {
+using handled_list = std::vector<std::pair<unsigned, int>>;
+// (message, notification) pairs the hook handled since the loop last returned.
+handled_list handled;
+std::intptr_t handle_all(ui_handle, unsigned message, std::uintptr_t first, std::intptr_t second) {
+  if (message == message_command) {
+    handled.emplace_back(message, static_cast<int>(first >> 16));
+  } else if (message == message_notify) {
+    handled.emplace_back(message,
+                         static_cast<int>(reinterpret_cast<const notify_header*>(second)->code));
+  } else if (message == 16) {
+    handled.emplace_back(message, 0);
+  } else {
+    return hook_marker;
+  }
+  return 0;
+}
+}  // namespace handled_test
+
+// A hook that handles the close request: the loop returns the input that
+// asked for it, the click on the close box, and the window stays.
+TEST_F(Toolkit, AHandledCloseRequestReturnsTheCloseBoxClick) {
+  open_parent(2);
+  handled_test::handled.clear();
+  set_window_hook(handled_test::handle_all);
+  headless::request_close(2);
+  EXPECT_EQ(wait_window_event(), static_cast<int>(message_close_box_down));
+  EXPECT_EQ(event_window(), 2);
+  EXPECT_EQ(handled_test::handled, (handled_test::handled_list{{16, 0}}));
+  EXPECT_TRUE(headless::window(2));
+  set_window_hook(nullptr);
+}
+
+// What a mouse selection in a list sends, and while which input message, as
+// the platform's list does: the changes as the button goes down, the click
+// as it comes up, and for a double-click the report and the activation as
+// the button goes down again, with no click after. A hook that handles them
+// all gets each input message back once; without it each notification is a
+// control event of its own.
+TEST_F(Toolkit, ListSelectionNotifiesAsThePlatformsListDoes) {
+  using handled_test::handled_list;
+  const std::pair<unsigned, int> change{message_notify, notify_list_item_changed},
+      click{message_notify, notify_list_click};
+  const struct {
+    const char* what;
+    int item;
+    std::vector<std::pair<int, handled_list>> returned;  // by the loop, with what was handled
+    std::vector<bool> selected, focused;
+  } cases[] = {
+      {"first click: the item takes selection and focus",
+       2,
+       {{513, {change}}, {514, {click}}},
+       {false, false, true},
+       {false, false, true}},
+      {"another item: selection leaves, focus leaves, the item takes both",
+       1,
+       {{513, {change, change, change}}, {514, {click}}},
+       {false, true, false},
+       {false, true, false}},
+      {"the same item again: a double-click, activating it",
+       1,
+       {{515,
+         {{message_notify, notify_list_double_click},
+          {message_notify, notify_list_item_activated}}}},
+       {false, true, false},
+       {false, true, false}},
+      {"the same item after the double-click: a click afresh, nothing changes",
+       1,
+       {{514, {click}}},
+       {false, true, false},
+       {false, true, false}},
+  };
+  for (bool hooked : {true, false}) {
+    SCOPED_TRACE(hooked ? "hook handles all" : "no hook");
+    headless::reset();
+    open_parent(1);
+    create_icon_list(6, 0, 0, 200, 100, "Language", 150, 0x40000008);
+    for (const char* text : {"a", "b", "c"}) add_control_item(6, -1, text, 0);
+    headless::set_double_click_time(std::chrono::hours(1));
+    if (hooked) set_window_hook(handled_test::handle_all);
+    for (const auto& c : cases) {
+      SCOPED_TRACE(c.what);
+      ASSERT_TRUE(headless::select_item(6, c.item));
+      // A close request after the selection ends what it sent, so a missing
+      // message shows as a mismatch rather than a wait.
+      headless::request_close(1);
+      if (hooked) {
+        for (const auto& [code, sent] : c.returned) {
+          handled_test::handled.clear();
+          EXPECT_EQ(wait_window_event(), code);
+          EXPECT_EQ(handled_test::handled, sent) << code;
+        }
+        EXPECT_EQ(wait_window_event(), static_cast<int>(message_close_box_down));
+      } else {
+        std::size_t sent = 0, events = 0;
+        for (const auto& returned : c.returned) sent += returned.second.size();
+        while (wait_window_event() == event_control_used) {
+          ++events;
+          EXPECT_EQ(event_control(), 6);
+        }
+        EXPECT_EQ(events, sent);
+      }
+      const auto list = headless::control(6);
+      for (std::size_t i = 0; i < list->items.size(); ++i) {
+        EXPECT_EQ(list->items[i].selected, c.selected[i]) << i;
+        EXPECT_EQ(list->items[i].focused, c.focused[i]) << i;
+      }
+    }
+    set_window_hook(nullptr);
+  }
+}

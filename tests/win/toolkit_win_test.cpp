@@ -13,13 +13,17 @@
 //     line per event ({"event": code, "window": n, "control": n}) and per
 //     control notification ({"command": n, "code": notification}). Reads
 //     commands, one per line, from standard input on a second thread:
-//       show | hide | open2 | close2 | box | view MODE | quit            run on the event loop's
-//       thread disable N | enable N | text N WORDS | progress V | status WORDS | title WORDS | get
-//       N                      run on the reading thread, as
-//                                                a worker thread would
+//       show | hide | open2 | close2 | box | view MODE | quit
+//           run on the event loop's thread;
+//       disable N | enable N | text N WORDS | progress V | status WORDS |
+//       title WORDS | get N | handle on|off | unselect
+//           run on the reading thread, as a worker thread would
 //     and answers each with {"done": "<command>", ...}.
 #include <windows.h>
+// After windows.h:
+#include <commctrl.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
@@ -28,6 +32,7 @@
 #include <mutex>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "system.h"
@@ -210,8 +215,7 @@ int run_images(const std::string& folder) {
       }
     }
     check(std::string("cut after the first image accepted: ") + c.name,
-          whole < data.size() && refused == 0,
-          std::to_string(refused) + " refused, at" + lengths);
+          whole < data.size() && refused == 0, std::to_string(refused) + " refused, at" + lengths);
   }
   // A later directory entry that points past the end of the file, or is
   // larger than it, does not cost the first image.
@@ -249,6 +253,8 @@ int run_images(const std::string& folder) {
 // ---- window --------------------------------------------------------------------------
 
 constexpr UINT command_message = WM_APP + 1;
+// See colour_hook.
+std::atomic<bool> handling{false};
 sync_mutex commands_mutex;
 std::deque<std::string> commands;
 
@@ -280,6 +286,15 @@ int reader(int ui_thread_id) {
     } else if (verb == "title") {
       std::getline(words >> std::ws, rest);
       set_window_title(1, rest);
+    } else if (verb == "unselect") {
+      // No item selected and none with the focus, as in a list just filled.
+      LVITEMA item{};
+      item.stateMask = LVIS_SELECTED | LVIS_FOCUSED;
+      SendMessageA(reinterpret_cast<HWND>(control_handle(6)), LVM_SETITEMSTATE,
+                   static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&item));
+    } else if (verb == "handle") {
+      std::getline(words >> std::ws, rest);
+      handling = rest == "on";
     } else if (verb == "get") {
       words >> number;
       say("{\"done\": " + quoted(command) + ", \"text\": " + quoted(get_control_text(number)) +
@@ -302,13 +317,50 @@ int reader(int ui_thread_id) {
 // The window hook colours control 9 as the update client colours its
 // texts: red text, transparent text background, a yellow brush. It also
 // reports each notification that a control sends its window as
-// {"command": control, "code": notification}, so that a test sees what the
-// platform made of its clicks (BN_DOUBLECLICKED for a quick second click).
+// {"command": control, "code": notification} (WM_COMMAND) or
+// {"notify": control, "code": notification} (the list's WM_NOTIFY), so that
+// a test sees what the platform made of its clicks (BN_DOUBLECLICKED for a
+// quick second click).
+//
+// While `handling` is on, the hook answers close requests and the control
+// notifications that raise events itself (result 0), as a program's hook
+// may; the event loop then prints what wait_window_event returned for the
+// message whose handling sent them:
+// {"returned": code, "handled": [[message, notification], ...]}.
 ui_handle yellow = 0;
+std::vector<std::pair<unsigned, int>> handled;  // the event loop's thread only
+
+bool list_notification(int code) {
+  for (const UINT raising :
+       {NM_CLICK, NM_DBLCLK, NM_RCLICK, NM_RDBLCLK, LVN_ITEMCHANGED, LVN_ITEMACTIVATE})
+    if (code == static_cast<int>(raising)) return true;
+  return false;
+}
+
 std::intptr_t colour_hook(ui_handle, unsigned message, std::uintptr_t first, std::intptr_t second) {
   if (message == WM_COMMAND && second != 0) {
     say("{\"command\": " + std::to_string(LOWORD(first)) +
         ", \"code\": " + std::to_string(HIWORD(first)) + "}");
+    if (handling) {
+      handled.emplace_back(message, HIWORD(first));
+      return 0;
+    }
+  }
+  if (message == WM_NOTIFY && second != 0) {
+    const auto* header = reinterpret_cast<const NMHDR*>(second);
+    const int code = static_cast<int>(header->code);
+    if (list_notification(code) && header->hwndFrom == reinterpret_cast<HWND>(control_handle(6))) {
+      say("{\"notify\": " + std::to_string(header->idFrom) + ", \"code\": " + std::to_string(code) +
+          "}");
+      if (handling) {
+        handled.emplace_back(message, code);
+        return 0;
+      }
+    }
+  }
+  if (message == WM_CLOSE && handling) {
+    handled.emplace_back(message, 0);
+    return 0;
   }
   if (message == message_colour_static && static_cast<ui_handle>(second) == control_handle(9)) {
     set_text_colour(first, 0x0000FF);
@@ -377,6 +429,14 @@ int run_window(const std::string& folder) {
   thread_start(reader, static_cast<int>(GetCurrentThreadId()));
   for (;;) {
     const int code = wait_window_event();
+    if (!handled.empty()) {
+      std::string list;
+      for (const auto& [message, notification] : handled)
+        list += (list.empty() ? "[" : ", [") + std::to_string(message) + ", " +
+                std::to_string(notification) + "]";
+      handled.clear();
+      say("{\"returned\": " + std::to_string(code) + ", \"handled\": [" + list + "]}");
+    }
     if (code == static_cast<int>(command_message)) {
       std::string command;
       {

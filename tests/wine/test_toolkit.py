@@ -438,3 +438,121 @@ def test_icon_list_in_large_icon_view_shows_the_stored_icons(wine, app, screensh
     assert counts[2] == 0  # added without an image
     app.command("view 3")
     assert control(window_state(wine), LIST)["view"] == 1  # LVS_REPORT
+
+
+# Messages of the platform's input queue, and notifications, as numbered there.
+WM_CLOSE, WM_NOTIFY, WM_COMMAND, WM_NCLBUTTONDOWN, WM_SYSCOMMAND = 16, 78, 273, 161, 274
+WM_LBUTTONDOWN, WM_LBUTTONUP, WM_LBUTTONDBLCLK = 513, 514, 515
+NM_CLICK, NM_DBLCLK, LVN_ITEMCHANGED, LVN_ITEMACTIVATE = -2, -3, -101, -114
+
+
+class HookHandling:
+    """While in use, the program's hook answers close requests and the
+    notifications that raise events itself; the program then prints what
+    wait_window_event gave back for each message whose handling sent one."""
+
+    def __init__(self, app):
+        self.app = app
+
+    def __enter__(self):
+        self.app.command("show")
+        self.app.drain()
+        self.app.command("handle on")
+        return self
+
+    def __exit__(self, *exc):
+        self.app.command("handle off")
+        self.app.drain()
+
+    def returned(self, count):
+        """The first `count` returned lines, once they came and nothing
+        more came after them, as (returned, [(message, notification), ...])."""
+        lines = []
+        deadline = time.monotonic() + winerig.DEADLINE
+        while sum("returned" in line for line in lines) < count:
+            try:
+                lines.append(self.app.lines.get(timeout=max(0.0, deadline - time.monotonic())))
+            except queue.Empty:
+                break
+        lines += self.app.quiet()
+        assert not [line for line in lines if "event" in line], lines
+        return [(line["returned"], [tuple(h) for h in line["handled"]])
+                for line in lines if "returned" in line]
+
+
+def double_click(wine, x, y):
+    wine._x(["xdotool", "mousemove", "--sync", str(x), str(y),
+             "click", "--repeat", "2", "--delay", "80", "1"])
+
+
+# What wait_window_event gives back when the program's hook handles what a
+# click sends: the input message during whose handling the control notified
+# (the headless toolkit's tables follow these).
+@pytest.mark.parametrize("number, single, double", [
+    # BN_CLICKED as the button comes up; BN_DOUBLECLICKED as it goes down again.
+    (BUTTON, [(WM_LBUTTONUP, [(WM_COMMAND, 0)])],
+     [(WM_LBUTTONUP, [(WM_COMMAND, 0)]), (WM_LBUTTONDBLCLK, [(WM_COMMAND, 5)])]),
+    # STN_CLICKED as the button goes down; STN_DBLCLK as it goes down again.
+    (IMAGE, [(WM_LBUTTONDOWN, [(WM_COMMAND, 0)])],
+     [(WM_LBUTTONDOWN, [(WM_COMMAND, 0)]), (WM_LBUTTONDBLCLK, [(WM_COMMAND, 1)])]),
+    # The link reports each release.
+    (LINK, [(WM_LBUTTONUP, [(WM_COMMAND, 0)])],
+     [(WM_LBUTTONUP, [(WM_COMMAND, 0)]), (WM_LBUTTONUP, [(WM_COMMAND, 0)])]),
+])
+def test_a_hook_that_handles_a_click_gets_the_input_message_back(wine, app, number, single,
+                                                                 double):
+    where = control(window_state(wine), number)["rect"]
+    x, y = (where[0] + 10, where[1] + 6) if number == LINK else centre(where)
+    with HookHandling(app) as hooked:
+        wine.click(x, y)
+        assert hooked.returned(1) == single
+        # A double-click needs the platform to see the two clicks close
+        # together; a loaded machine may part them: try again.
+        for _ in range(4):
+            app.drain()
+            double_click(wine, x, y)
+            seen = hooked.returned(2)
+            if seen == double:
+                break
+        assert seen == double
+
+
+def test_a_hook_that_handles_the_close_request_gets_the_close_box_click_back(wine, app):
+    with HookHandling(app) as hooked:
+        window = window_state(wine)["window"]
+        left, top, right, _ = window["rect"]
+        button_w, button_h = app.ready["caption_button"]
+        frame_x, frame_y = app.ready["frame"]
+        # The platform tracks the close box while the button is down on it.
+        wine.click(right - frame_x - button_w // 2 - 2, top + frame_y + button_h // 2)
+        assert hooked.returned(1) == [(WM_NCLBUTTONDOWN, [(WM_CLOSE, 0)])]
+        # Alt+F4 posts the close command of the system menu.
+        wine.key("alt+F4")
+        assert hooked.returned(1) == [(WM_SYSCOMMAND, [(WM_CLOSE, 0)])]
+    assert window_state(wine)["window"]["visible"] is True
+
+
+def test_list_clicks_notify_while_these_input_messages_are_handled(wine, app):
+    items = control(window_state(wine), LIST)["items"]
+    # Nothing selected, nothing focused: a click selects and focuses the item
+    # as the button goes down (one change), and clicks as it comes up.
+    first_click = [(WM_LBUTTONDOWN, [(WM_NOTIFY, LVN_ITEMCHANGED)]),
+                   (WM_LBUTTONUP, [(WM_NOTIFY, NM_CLICK)])]
+    # A double-click on another item: its first click moves the selection and
+    # the focus (three changes) and clicks; its second reports the
+    # double-click and activates the item, with no click after.
+    double = [(WM_LBUTTONDOWN, [(WM_NOTIFY, LVN_ITEMCHANGED)] * 3),
+              (WM_LBUTTONUP, [(WM_NOTIFY, NM_CLICK)]),
+              (WM_LBUTTONDBLCLK, [(WM_NOTIFY, NM_DBLCLK), (WM_NOTIFY, LVN_ITEMACTIVATE)])]
+    for _ in range(4):
+        app.command("unselect")
+        with HookHandling(app) as hooked:
+            wine.click(*centre(items[2]["rect"]))
+            first = hooked.returned(2)
+            double_click(wine, *centre(items[1]["rect"]))
+            # Parted by a loaded machine, the second click is a click again.
+            seen = hooked.returned(3)
+        if seen == double:
+            break
+    assert first == first_click
+    assert seen == double
