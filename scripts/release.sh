@@ -163,19 +163,19 @@ ipv6_groups() {
 # check_host HOST: refuses what is not HOST[:PORT] and every address that
 # reaches the releasing machine itself, where the bundled test server runs.
 check_host() {
-  local spec=$1 name port="" v6=0
-  [ -n "$spec" ] || die "--host is required: the maker's update server, e.g. --host updates.example.com"
-  [[ $spec != *://* ]] || die "--host takes a host and an optional port, without a scheme: '$spec'"
-  [[ $spec != */* ]] || die "--host takes a host and an optional port, without a path: '$spec'"
+  local given=$1 name port="" v6=0
+  [ -n "$given" ] || die "--host is required: the maker's update server, e.g. --host updates.example.com"
+  [[ $given != *://* ]] || die "--host takes a host and an optional port, without a scheme: '$given'"
+  [[ $given != */* ]] || die "--host takes a host and an optional port, without a path: '$given'"
   local stray='[^][A-Za-z0-9.:-]'
-  [[ ! $spec =~ $stray ]] ||
-    die "--host may hold only letters, digits, '.', '-', ':' and the brackets of an IPv6 address: '$spec'"
-  spec=${spec,,}
-  if [[ $spec =~ ^\[([0-9a-f:.]+)\](:([0-9]+))?$ ]]; then
+  [[ ! $given =~ $stray ]] ||
+    die "--host may hold only letters, digits, '.', '-', ':' and the brackets of an IPv6 address: '$given'"
+  given=${given,,}
+  if [[ $given =~ ^\[([0-9a-f:.]+)\](:([0-9]+))?$ ]]; then
     name=${BASH_REMATCH[1]} port=${BASH_REMATCH[3]} v6=1
-  elif [[ $spec =~ ^([^:]+)(:([0-9]+))?$ ]]; then
+  elif [[ $given =~ ^([^:]+)(:([0-9]+))?$ ]]; then
     name=${BASH_REMATCH[1]} port=${BASH_REMATCH[3]}
-  elif [[ $spec == *:*:* && $spec != *\[* ]]; then
+  elif [[ $given == *:*:* && $given != *\[* ]]; then
     die "--host: an IPv6 address goes in brackets, e.g. [2001:db8::1]:8080: '$1'"
   else
     die "--host: not HOST[:PORT]: '$1'"
