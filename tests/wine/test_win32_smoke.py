@@ -9,6 +9,12 @@ process.
 The boxes and the window are read by the 32-bit build of the UI probe, run
 in the same prefix (a 64-bit program cannot run in a 32-bit prefix).
 
+Where the kernel runs 32-bit programs itself, the shipped client also makes
+a whole update in auto mode against the local update server: its threads,
+its download and its hand-over, on the runtime that ships (the win32 thread
+model, link-time optimisation, the programs' own throw helpers), which the
+64-bit test build does not use.
+
 Skipped, with the reason, where the machine cannot run 32-bit programs:
 scripts/setup-wine32.sh records why in WINE32_STATUS.
 """
@@ -16,11 +22,14 @@ scripts/setup-wine32.sh records why in WINE32_STATUS.
 from __future__ import annotations
 
 import re
+import shutil
 from pathlib import Path
 
 import pytest
 
 import winerig
+from test_update_client import (HOST, MODULE, UPDATE, Server, lay_out, module_reply,
+                                module_request, update_reply, update_request)
 
 # Where the setup found that 32-bit programs cannot run, every test here is
 # skipped with a reason that starts with this (ctest looks for it).
@@ -57,11 +66,11 @@ def wine(request):
 class Program:
     """One run of a 32-bit program in a folder, seen through the probe."""
 
-    def __init__(self, wine, name: str, folder: Path):
+    def __init__(self, wine, name: str, folder: Path, args: tuple[str, ...] = ()):
         self.wine = wine
         self.exe = f"{name}.exe"
-        self.process = wine.start_program(winerig.program(name, "win32"), cwd=folder,
-                                          capture=False)
+        self.process = wine.start_program(winerig.program(name, "win32"), list(args),
+                                          cwd=folder, capture=False)
 
     def probe(self, *args: str) -> dict:
         return self.wine.ui_probe(*args, timeout=PROBE_TIMEOUT)
@@ -143,3 +152,31 @@ def test_language_chooser_without_languages_folder_shows_its_message_and_window(
     wine.key("alt+F4")
     assert chooser.exit_code() == 0
     assert not (workdir / "langue.ini").exists()
+
+
+@pytest.fixture(scope="module")
+def server(tmp_path_factory):
+    s = Server(tmp_path_factory.mktemp("server")).start()
+    try:
+        yield s
+    finally:
+        s.stop()
+
+
+def test_update_client_downloads_and_hands_over_in_auto_mode(wine, server, workdir):
+    if winerig.wine32_emulated():
+        pytest.skip("a thread start ends the process under QEMU's emulator")
+    lay_out(workdir)
+    standin = winerig.program("standin", "win32")
+    shutil.copy2(standin, workdir / "offered.exe")
+    server.forget()
+    server.offer({MODULE: module_reply(),
+                  UPDATE: update_reply("y", f"http://{HOST}/files/setup.exe"),
+                  "/files/setup.exe": {"file": str(workdir / "offered.exe")}})
+    client = Program(wine, "update_client", workdir, ["auto"])
+    assert client.exit_code() == 0
+    assert server.requests() == [module_request(), update_request(), "/files/setup.exe"]
+    assert (workdir / "vantrel.exe").read_bytes() == standin.read_bytes()
+    starts = winerig.wait_until(lambda: winerig.read_json_lines(workdir / "standin.log"),
+                                bool, "the offered program started")
+    assert len(starts) == 1 and starts[0]["program"].lower() == "vantrel.exe", starts
