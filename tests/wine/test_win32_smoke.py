@@ -28,8 +28,9 @@ from pathlib import Path
 import pytest
 
 import winerig
-from test_update_client import (HOST, MODULE, UPDATE, Server, lay_out, module_reply,
-                                module_request, update_reply, update_request)
+# The update client module's server fixture comes along with its helpers.
+from test_update_client import (HOST, MODULE, UPDATE, lay_out, module_reply,  # noqa: F401
+                                module_request, server, update_reply, update_request)
 
 # Where the setup found that 32-bit programs cannot run, every test here is
 # skipped with a reason that starts with this (ctest looks for it).
@@ -152,15 +153,6 @@ def test_language_chooser_without_languages_folder_shows_its_message_and_window(
     wine.key("alt+F4")
     assert chooser.exit_code() == 0
     assert not (workdir / "langue.ini").exists()
-
-
-@pytest.fixture(scope="module")
-def server(tmp_path_factory):
-    s = Server(tmp_path_factory.mktemp("server")).start()
-    try:
-        yield s
-    finally:
-        s.stop()
 
 
 def test_update_client_downloads_and_hands_over_in_auto_mode(wine, server, workdir):
