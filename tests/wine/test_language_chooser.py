@@ -3,13 +3,11 @@ keys (xdotool), its window read by the UI probe, the programs it starts
 played by stand-ins that record where and how often they ran, and a
 screenshot of every scenario under ARTIFACTS_DIR."""
 
-import json
 import os
 import queue
 import re
 import subprocess
 import sys
-import tempfile
 import threading
 import time
 from pathlib import Path
@@ -31,18 +29,6 @@ LVS_SINGLESEL, LVS_SHOWSELALWAYS = 0x0004, 0x0008
 WS_EX_CLIENTEDGE = 0x0200
 LVS_EX_GRIDLINES, LVS_EX_CHECKBOXES, LVS_EX_HEADERDRAGDROP, LVS_EX_FULLROWSELECT = \
     0x01, 0x04, 0x10, 0x20
-
-
-def output_of(wine, exe, args, timeout: float = winerig.DEADLINE, encoding: str = "utf-8") -> str:
-    """Runs a Windows program to its end and returns its standard output.
-    The output goes through a file, not a pipe: a helper process that Wine
-    starts on the way (its desktop, its services) inherits the program's
-    handles and would hold a pipe open long after the program ended."""
-    with tempfile.TemporaryFile() as out:
-        subprocess.run(wine.command(exe, args), env=wine.env(), stdout=out,
-                       stderr=subprocess.DEVNULL, timeout=timeout, check=False)
-        out.seek(0)
-        return out.read().decode(encoding, "replace")
 
 
 @pytest.fixture(scope="module")
@@ -71,11 +57,7 @@ class Chooser:
     # ---- reading the screen ---------------------------------------------
 
     def probe(self, *args: str) -> dict:
-        text = output_of(self.wine, winerig.program("ui_probe"), list(args))
-        try:
-            return json.loads(text)
-        except json.JSONDecodeError:
-            return {"error": text}
+        return self.wine.ui_probe(*args)
 
     def state(self) -> dict:
         return self.probe("--exe", "language_chooser.exe", "--visible", "--wait", "5000")
@@ -181,8 +163,8 @@ def product(folder: Path, flags: dict, languages=("English", "Deutsch"), with_fl
 
 def scan_order(wine, langues: Path) -> list[str]:
     """The language files in the order of the platform's own search."""
-    text = output_of(wine, winerig.program("chooser_scan_order"),
-                     [winerig.windows_path(langues), "*.txt"], encoding="cp1252")
+    text = wine.output(winerig.program("chooser_scan_order"),
+                       [winerig.windows_path(langues), "*.txt"], encoding="cp1252")
     return [n for n in text.splitlines() if n and not n.endswith("\\")]
 
 
@@ -571,9 +553,7 @@ def test_update_client_speaks_the_chosen_language(wine, workdir, screenshot, lan
     try:
         title = demo_chooser.update_title(language)
         state = winerig.wait_until(
-            lambda: json.loads(output_of(wine, winerig.program("ui_probe"),
-                                         ["--exe", "update_client.exe", "--visible",
-                                          "--wait", "5000"]) or "{}"),
+            lambda: wine.ui_probe("--exe", "update_client.exe", "--visible", "--wait", "5000"),
             lambda s: s.get("window", {}).get("title") == title,
             f"the update client's window titled {title!r}", alive=client)
         screenshot()

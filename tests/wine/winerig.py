@@ -396,19 +396,25 @@ class WineSession:
             self._started.remove(process)
         return code
 
+    def output(self, exe: os.PathLike | str, args: Sequence[str] = (), timeout: float = DEADLINE,
+               encoding: str = "utf-8") -> str:
+        """Runs a Windows program to its end and returns its standard output.
+        The output goes through a file, not a pipe: a helper process that
+        Wine starts on the way (its desktop, its services) inherits the
+        program's handles and would hold a pipe open long after the program
+        ended."""
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(self.command(exe, args), env=self.env(), stdout=out,
+                           stderr=subprocess.DEVNULL, timeout=timeout, check=False)
+            out.seek(0)
+            return out.read().decode(encoding, "replace")
+
     def ui_probe(self, *args: str, timeout: float = DEADLINE) -> dict:
         """Runs the UI probe of the session's build (tools/ui_probe.cpp) and
         returns what it printed, or {"error": <its output>} when that is not
-        JSON. Its output goes through a file: a helper process that Wine
-        starts on the way inherits the probe's handles and would hold a pipe
-        open."""
+        JSON."""
         import json
-        with tempfile.TemporaryFile() as out:
-            subprocess.run(self.command(program("ui_probe", self.arch), list(args)),
-                           env=self.env(), stdout=out, stderr=subprocess.DEVNULL,
-                           timeout=timeout, check=False)
-            out.seek(0)
-            text = out.read().decode("utf-8", "replace")
+        text = self.output(program("ui_probe", self.arch), list(args), timeout)
         try:
             return json.loads(text)
         except json.JSONDecodeError:
