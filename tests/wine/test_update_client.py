@@ -22,7 +22,6 @@ import socket
 import struct
 import subprocess
 import sys
-import tempfile
 import time
 from pathlib import Path
 
@@ -943,15 +942,11 @@ def test_windows_download_fails_on_http_errors_and_leaves_no_partial_file(wine, 
                      for name, fault in HOSTILE_DOWNLOADS.items()}})
     server.start()
     try:
-        with tempfile.TemporaryFile() as out:
-            subprocess.run(wine.command(winerig.program("download_win"),
-                                        [f"http://127.0.0.1:{server.port}",
-                                         f"http://127.0.0.1:{free_port()}", str(len(body))]),
-                           cwd=workdir, env=wine.env(), stdout=out, stderr=subprocess.DEVNULL,
-                           timeout=300, check=False)
-            out.seek(0)
-            results = {r["case"]: r for r in
-                       (json.loads(line) for line in out.read().decode().splitlines() if line)}
+        text = wine.output(winerig.program("download_win"),
+                           [f"http://127.0.0.1:{server.port}",
+                            f"http://127.0.0.1:{free_port()}", str(len(body))],
+                           timeout=300, cwd=workdir)
+        results = {r["case"]: r for r in (json.loads(line) for line in text.splitlines() if line)}
     finally:
         server.stop()
     ok = results["ok"]

@@ -397,14 +397,14 @@ class WineSession:
         return code
 
     def output(self, exe: os.PathLike | str, args: Sequence[str] = (), timeout: float = DEADLINE,
-               encoding: str = "utf-8") -> str:
+               encoding: str = "utf-8", cwd: os.PathLike | str | None = None) -> str:
         """Runs a Windows program to its end and returns its standard output.
         The output goes through a file, not a pipe: a helper process that
         Wine starts on the way (its desktop, its services) inherits the
         program's handles and would hold a pipe open long after the program
         ended."""
         with tempfile.TemporaryFile() as out:
-            subprocess.run(self.command(exe, args), env=self.env(), stdout=out,
+            subprocess.run(self.command(exe, args), cwd=cwd, env=self.env(), stdout=out,
                            stderr=subprocess.DEVNULL, timeout=timeout, check=False)
             out.seek(0)
             return out.read().decode(encoding, "replace")
